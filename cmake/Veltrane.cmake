@@ -1,0 +1,65 @@
+# Helpers shared by every folder's CMakeLists.txt.
+
+function(veltrane_add_subdirectory_if_present dir)
+  if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt)
+    add_subdirectory(${CMAKE_SOURCE_DIR}/${dir})
+  endif()
+endfunction()
+
+# veltrane_core_library(name SOURCES ... [DEPS ...])
+# A library of the Qt-free core: standard library only, warnings as errors.
+function(veltrane_core_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  target_compile_options(${name} PRIVATE -Werror)
+endfunction()
+
+# veltrane_test(name SOURCES ... [DEPS ...] [LABELS ...] [TIMEOUT s])
+# A GoogleTest executable registered with CTest. Label "core" marks tests that
+# also run in the sanitizer build; "realtime" marks tests against live peers.
+function(veltrane_test name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main GTest::gmock)
+  target_compile_definitions(${name} PRIVATE
+    VELTRANE_TEST_DATA="${CMAKE_SOURCE_DIR}/tests/data"
+    VELTRANE_SHARED_DIR="${CMAKE_SOURCE_DIR}/../shared")
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  gtest_discover_tests(${name}
+    PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT}
+    DISCOVERY_TIMEOUT 60)
+endfunction()
+
+# veltrane_fuzzer(name SOURCES ... DEPS ... CORPUS dir)
+# A libFuzzer target; CTest runs it for a bounded time over its seed corpus.
+set(VELTRANE_FUZZ_SECONDS 30 CACHE STRING "Seconds each fuzz target runs under CTest")
+function(veltrane_fuzzer name)
+  cmake_parse_arguments(ARG "" "CORPUS" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/src)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set(work ${CMAKE_CURRENT_BINARY_DIR}/${name}-corpus)
+  add_test(NAME ${name}
+    COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=1
+      $<TARGET_FILE:${name}> -max_total_time=${VELTRANE_FUZZ_SECONDS} -rss_limit_mb=1024
+      -timeout=10 -max_len=65536 ${work} ${ARG_CORPUS})
+  set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 600
+    FIXTURES_REQUIRED ${name}-dir)
+  add_test(NAME ${name}-mkdir COMMAND ${CMAKE_COMMAND} -E make_directory ${work})
+  set_tests_properties(${name}-mkdir PROPERTIES FIXTURES_SETUP ${name}-dir LABELS fuzz)
+endfunction()
+
+# veltrane_benchmark(name SOURCES ... DEPS ...)
+function(veltrane_benchmark name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  find_package(benchmark REQUIRED)
+  add_executable(${name} ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/src)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} benchmark::benchmark benchmark::benchmark_main)
+endfunction()
