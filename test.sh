@@ -26,6 +26,7 @@ stage() { # name build-dir ctest-args cmake-args...
 }
 
 mkdir -p build build-asan build-fuzz
+rm -f build/ctest.log build-asan/ctest.log build-fuzz/ctest.log
 stage "full build" build "" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 stage "sanitizers (core)" build-asan "-L core" -DCMAKE_BUILD_TYPE=Debug \
   -DVELTRANE_CORE_ONLY=ON -DVELTRANE_SANITIZE=ON -DVELTRANE_BENCH=OFF
@@ -35,4 +36,9 @@ stage "fuzz (${fuzz_seconds}s each)" build-fuzz "-L fuzz" -DCMAKE_BUILD_TYPE=Rel
 
 echo "=== summary ==="
 printf '%s\n' "${summary[@]}"
+# One closing line over all stages, from the lines CTest printed.
+totals=$(cat build/ctest.log build-asan/ctest.log build-fuzz/ctest.log 2>/dev/null |
+  sed -nE 's/.*tests passed, ([0-9]+) tests? failed out of ([0-9]+).*/\1 \2/p' |
+  awk '{f+=$1; t+=$2} END {printf "%d passed, %d failed", t-f, f}')
+echo "$totals"
 exit $status
