@@ -266,7 +266,10 @@ int ApfWriter::Open(const std::string& path) {
     return kErrOutOfMemory;
   }
   fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd_ < 0) return FileErrorFromErrno(errno);
+  if (fd_ < 0) {
+    // Creating a file fails with ENOENT only when a folder on its path is missing.
+    return errno == ENOENT ? kErrPathNotFound : FileErrorFromErrno(errno);
+  }
   path_ = path;
   header_ = ApfFileHeader{};
   header_.Signature = kApfSignature;
