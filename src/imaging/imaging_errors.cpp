@@ -38,6 +38,7 @@ std::string ImagingErrorText(int code) {
     case kErrNotApf: return "File is not an APF file";
     case kErrBadGraphicsFormat: return "Unsupported graphics file format";
     case kErrConvertAbort: return "User aborted fax conversion";
+    case kErrCantMakeBitmap: return "CreateBitmapIndirect API failure";
     default:
       if (IsFileError(code)) return "I/O error " + std::to_string(-code);
       return "Fax exception";

@@ -18,6 +18,7 @@ inline constexpr int kErrGotQuitMsg = -1003;
 inline constexpr int kErrNotApf = -8001;
 inline constexpr int kErrBadGraphicsFormat = -8002;
 inline constexpr int kErrConvertAbort = -8003;
+inline constexpr int kErrCantMakeBitmap = -8005;
 
 // Maps an errno value to the matching negative file error code.
 int FileErrorFromErrno(int err);
