@@ -1,0 +1,126 @@
+#include "platform/serial/loopback_transport.h"
+
+#include <algorithm>
+
+#include "platform/serial/errors.h"
+
+namespace veltrane::serial {
+
+// Times are kept in microseconds so slow speeds space bytes exactly.
+struct LoopbackTransport::Direction {
+  struct Byte {
+    int64_t arrivalUs;
+    uint8_t value;
+  };
+  std::deque<Byte> bytes;
+  int64_t lastArrivalUs = 0;
+};
+
+struct LoopbackTransport::Shared {
+  Clock& clock;
+  LoopbackOptions options;
+  Direction dir[2];  // dir[s]: bytes written by side s
+  bool dtr[2] = {false, false};
+  bool rts[2] = {false, false};
+  bool carrier[2] = {false, false};
+  int baud[2] = {19200, 19200};
+  Shared(Clock& c, const LoopbackOptions& o) : clock(c), options(o) {}
+};
+
+std::pair<std::unique_ptr<LoopbackTransport>, std::unique_ptr<LoopbackTransport>> LoopbackTransport::makePair(
+    Clock& clock, const LoopbackOptions& options) {
+  auto shared = std::make_shared<Shared>(clock, options);
+  std::unique_ptr<LoopbackTransport> a(new LoopbackTransport(shared, 0));
+  std::unique_ptr<LoopbackTransport> b(new LoopbackTransport(shared, 1));
+  return {std::move(a), std::move(b)};
+}
+
+LoopbackTransport::LoopbackTransport(std::shared_ptr<Shared> shared, int side)
+    : shared_(std::move(shared)), side_(side), name_(side == 0 ? "loopback A" : "loopback B") {}
+
+LoopbackTransport::~LoopbackTransport() {
+  // Going away drops our lines, as unplugging a cable would.
+  shared_->dtr[side_] = shared_->rts[side_] = shared_->carrier[side_] = false;
+}
+
+long LoopbackTransport::read(uint8_t* dst, std::size_t max) {
+  Direction& in = shared_->dir[1 - side_];
+  const int64_t nowUs = shared_->clock.nowMs() * 1000;
+  std::size_t n = 0;
+  while (n < max && !in.bytes.empty() && in.bytes.front().arrivalUs <= nowUs) {
+    dst[n++] = in.bytes.front().value;
+    in.bytes.pop_front();
+  }
+  return static_cast<long>(n);
+}
+
+long LoopbackTransport::write(const uint8_t* src, std::size_t n) {
+  Direction& out = shared_->dir[side_];
+  const std::size_t room = shared_->options.capacity > out.bytes.size() ? shared_->options.capacity - out.bytes.size() : 0;
+  n = std::min(n, room);
+  const int bps = shared_->options.bitsPerSecond;
+  const int64_t byteUs = bps > 0 ? 10'000'000 / bps : 0;  // start, 8 data and stop bits
+  int64_t t = std::max(out.lastArrivalUs, shared_->clock.nowMs() * 1000);
+  for (std::size_t i = 0; i < n; ++i) {
+    t += byteUs;
+    out.bytes.push_back(Direction::Byte{t, src[i]});
+  }
+  if (n > 0) out.lastArrivalUs = t;
+  return static_cast<long>(n);
+}
+
+int LoopbackTransport::setLine(const LineSettings& line) {
+  shared_->baud[side_] = line.baud;
+  return 0;
+}
+
+int LoopbackTransport::setDtr(bool on) {
+  shared_->dtr[side_] = on;
+  return 0;
+}
+
+int LoopbackTransport::setRts(bool on) {
+  shared_->rts[side_] = on;
+  return 0;
+}
+
+ModemStatus LoopbackTransport::modemStatus() {
+  const int peer = 1 - side_;
+  ModemStatus s;
+  s.available = true;
+  s.cts = shared_->rts[peer];
+  s.dsr = shared_->dtr[peer];
+  s.dcd = shared_->carrier[peer];
+  return s;
+}
+
+void LoopbackTransport::discardInput() {
+  // Only what has already arrived; bytes still on the wire come in later.
+  Direction& in = shared_->dir[1 - side_];
+  const int64_t nowUs = shared_->clock.nowMs() * 1000;
+  while (!in.bytes.empty() && in.bytes.front().arrivalUs <= nowUs) in.bytes.pop_front();
+}
+
+void LoopbackTransport::discardOutput() {}
+
+int64_t LoopbackTransport::nextWakeMs(int64_t now) const {
+  const Direction& in = shared_->dir[1 - side_];
+  int64_t due = kNever;
+  if (!in.bytes.empty()) due = (in.bytes.front().arrivalUs + 999) / 1000;
+  // When our side is full, room appears as the far end takes bytes; wake then
+  // (only for arrivals still ahead: the far end's own reading does the rest).
+  const Direction& out = shared_->dir[side_];
+  if (out.bytes.size() >= shared_->options.capacity) {
+    int64_t freeAt = (out.bytes.front().arrivalUs + 999) / 1000;
+    if (freeAt > now) due = std::min(due, freeAt);
+  }
+  return due;
+}
+
+bool LoopbackTransport::peerDtr() const { return shared_->dtr[1 - side_]; }
+
+bool LoopbackTransport::peerRts() const { return shared_->rts[1 - side_]; }
+
+void LoopbackTransport::setCarrier(bool on) { shared_->carrier[side_] = on; }
+
+}  // namespace veltrane::serial
