@@ -27,6 +27,15 @@ struct LoopbackTransport::Shared {
   Shared(Clock& c, const LoopbackOptions& o) : clock(c), options(o) {}
 };
 
+// Bytes written but not yet landed at the far end: what fills the wire. Bytes
+// that landed wait for the far end to read them and no longer hold us up.
+std::size_t LoopbackTransport::inFlight(const Direction& d) const {
+  const int64_t nowUs = shared_->clock.nowMs() * 1000;
+  std::size_t n = 0;
+  for (auto it = d.bytes.rbegin(); it != d.bytes.rend() && it->arrivalUs > nowUs; ++it) ++n;
+  return n;
+}
+
 std::pair<std::unique_ptr<LoopbackTransport>, std::unique_ptr<LoopbackTransport>> LoopbackTransport::makePair(
     Clock& clock, const LoopbackOptions& options) {
   auto shared = std::make_shared<Shared>(clock, options);
@@ -56,9 +65,11 @@ long LoopbackTransport::read(uint8_t* dst, std::size_t max) {
 
 long LoopbackTransport::write(const uint8_t* src, std::size_t n) {
   Direction& out = shared_->dir[side_];
-  const std::size_t room = shared_->options.capacity > out.bytes.size() ? shared_->options.capacity - out.bytes.size() : 0;
-  n = std::min(n, room);
   const int bps = shared_->options.bitsPerSecond;
+  if (bps > 0) {  // an instant line never fills
+    const std::size_t flying = inFlight(out);
+    n = std::min(n, shared_->options.capacity > flying ? shared_->options.capacity - flying : 0);
+  }
   const int64_t byteUs = bps > 0 ? 10'000'000 / bps : 0;  // start, 8 data and stop bits
   int64_t t = std::max(out.lastArrivalUs, shared_->clock.nowMs() * 1000);
   for (std::size_t i = 0; i < n; ++i) {
@@ -107,12 +118,16 @@ int64_t LoopbackTransport::nextWakeMs(int64_t now) const {
   const Direction& in = shared_->dir[1 - side_];
   int64_t due = kNever;
   if (!in.bytes.empty()) due = (in.bytes.front().arrivalUs + 999) / 1000;
-  // When our side is full, room appears as the far end takes bytes; wake then
-  // (only for arrivals still ahead: the far end's own reading does the rest).
+  // When the wire is full, room appears as its next byte lands.
   const Direction& out = shared_->dir[side_];
-  if (out.bytes.size() >= shared_->options.capacity) {
-    int64_t freeAt = (out.bytes.front().arrivalUs + 999) / 1000;
-    if (freeAt > now) due = std::min(due, freeAt);
+  if (shared_->options.bitsPerSecond > 0 && inFlight(out) >= shared_->options.capacity) {
+    const int64_t nowUs = now * 1000;
+    for (const auto& b : out.bytes) {
+      if (b.arrivalUs > nowUs) {
+        due = std::min(due, (b.arrivalUs + 999) / 1000);
+        break;
+      }
+    }
   }
   return due;
 }

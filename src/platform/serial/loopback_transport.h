@@ -17,7 +17,7 @@ namespace veltrane::serial {
 
 struct LoopbackOptions {
   int bitsPerSecond = 0;           // 0: bytes arrive at once
-  std::size_t capacity = 4096;     // bytes in flight per direction before writes stop
+  std::size_t capacity = 4096;     // bytes on the wire (not yet landed) before writes stop
 };
 
 class LoopbackTransport : public Transport {
@@ -50,6 +50,7 @@ class LoopbackTransport : public Transport {
   struct Shared;
   struct Direction;
   LoopbackTransport(std::shared_ptr<Shared> shared, int side);
+  std::size_t inFlight(const Direction& d) const;
 
   std::shared_ptr<Shared> shared_;
   int side_;
