@@ -1,14 +1,11 @@
-// Bilevel TIFF files into APF fax files and back: the import takes every page
-// of a G3 one-dimensional, uncompressed or PackBits TIFF pixel for pixel; the
-// export decodes each APF page and writes it as a TIFF Class F page.
+// Bilevel TIFF files into APF fax files: every page of a G3 one-dimensional,
+// uncompressed or PackBits TIFF, pixel for pixel.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
-
-#include "imaging/bitmap.h"
 
 namespace veltrane::imaging {
 
@@ -24,22 +21,5 @@ struct TiffImportResult {
 // error leaves no output file.
 int ImportTiffToApf(const std::string& tiffPath, const std::string& apfPath,
                     TiffImportResult* result = nullptr, std::string_view stationId = "");
-
-// One APF page as coded: no doubling or halving, 1728 or 2048 pixels wide as
-// the page's flags say (longer lines cut, shorter ones padded white).
-struct ApfPageRaster {
-  MonoBitmap bitmap;
-  bool highRes = false;
-  bool wide = false;
-};
-
-// Page `pageNumber` (from 1) of an APF file held in memory. 0 or the
-// unpacker's error (kErrNotApf for a missing page or data cut short).
-int DecodeApfPageRaster(std::span<const std::uint8_t> apf, unsigned pageNumber, ApfPageRaster& out);
-
-// Every page of an APF file into a multi-page TIFF Class F file. `pages`
-// receives the number written.
-int ExportApfToTiff(const std::string& apfPath, const std::string& tiffPath, int fillOrder = 1,
-                    unsigned* pages = nullptr);
 
 }  // namespace veltrane::imaging
