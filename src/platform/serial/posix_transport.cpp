@@ -139,7 +139,9 @@ int PosixTransport::applyTermios() {
   }
   if (crtscts_) tio.c_cflag |= CRTSCTS;
   tio.c_iflag &= ~(IXON | IXOFF | IXANY);  // XON/XOFF are handled above us, per mode
-  tio.c_cc[VMIN] = 0;
+  // VMIN 1 makes an empty non-blocking read say EAGAIN, so a read of 0 bytes
+  // can only mean the other side hung up.
+  tio.c_cc[VMIN] = 1;
   tio.c_cc[VTIME] = 0;
   speed_t code = B0;
   if (!dtrDropped_ && !baudCode(line_.baud, code)) return kErrBadParameter;
@@ -201,7 +203,8 @@ ModemStatus PosixTransport::modemStatus() {
 long PosixTransport::read(uint8_t* dst, std::size_t max) {
   for (;;) {
     ssize_t n = ::read(fd_, dst, max);
-    if (n >= 0) return n;
+    if (n > 0) return n;
+    if (n == 0) return kErrDevice;  // hung up
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
     return kErrDevice;
