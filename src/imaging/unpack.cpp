@@ -201,16 +201,17 @@ int WalkPageData(UnpackerState& s, UnpackSource& source, std::uint64_t offset,
       result = block.error;
       break;
     }
+    // Events get their turn once per block, at most every 16 lines.
+    if ((s.flags & ufYield) && s.lineCounter % 16 == 0 && s.yieldHook) {
+      result = s.yieldHook();
+      if (result != 0) break;
+    }
     walker.Walk({bytes.data(), block.size});
     if (output.Error() != 0) {
       result = output.Error();
       break;
     }
     if (s.flags & ufAbort) break;
-    if ((s.flags & ufYield) && s.lineCounter % 16 == 0 && s.yieldHook) {
-      result = s.yieldHook();
-      if (result != 0) break;
-    }
     ReportStatus(s);
   }
   s.invalidCodes = walker.InvalidCodes();
