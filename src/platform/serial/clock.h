@@ -6,8 +6,12 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 
 namespace veltrane::serial {
+
+// A deadline that never comes.
+inline constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
 
 // One engine tick: the fax protocol counts its time-outs in 55 ms steps.
 inline constexpr int64_t kMsPerTick = 55;

@@ -462,10 +462,8 @@ bool ComPort::checkTriggers() {
     if (t.kind == Trigger::Kind::Timer) {
       fire = now >= t.dueMs;
       msg = kMsgTriggerTimer;
-    } else if (t.statusType == StatusTrigger::OutBufFree) {
-      fire = out_.free() >= static_cast<std::size_t>(t.level);
-    } else if (t.statusType == StatusTrigger::OutBufUsed) {
-      fire = out_.size() <= static_cast<std::size_t>(t.level);
+    } else if (t.statusType != StatusTrigger::ModemStatus) {
+      fire = bufferLevelReached(t);
     } else if (transport_) {
       ModemStatus s = transport_->modemStatus();
       fire = s.available && linesChanged(s, t.armedStatus, t.level);
@@ -475,6 +473,11 @@ bool ComPort::checkTriggers() {
     queued |= queueEvent(msg, i);
   }
   return queued;
+}
+
+bool ComPort::bufferLevelReached(const Trigger& t) const {
+  if (t.statusType == StatusTrigger::OutBufFree) return out_.free() >= static_cast<std::size_t>(t.level);
+  return out_.size() <= static_cast<std::size_t>(t.level);
 }
 
 bool ComPort::queueEvent(int msg, int trigger) {
@@ -609,12 +612,17 @@ int64_t ComPort::nextDeadlineMs() const {
   if (!transport_) return kNever;
   const int64_t now = dispatcher_.nowMs();
   if (!queue_.empty() && !suspended_ && !dispatcher_.inHandler()) return now;
+  // Conditions that already hold (armed at a level the buffer is at, bytes
+  // waiting when notification was turned on) need a pass at once: nothing
+  // else would wake an outside event loop for them.
+  if (availNotify_ && newInput_ && !in_.empty()) return now;
   int64_t due = kNever;
   for (int i = 1; i <= kMaxTriggers; ++i) {
     const Trigger& t = triggers_[i];
     if (!t.active) continue;
     if (t.kind == Trigger::Kind::Timer) due = std::min(due, t.dueMs);
     else if (t.statusType == StatusTrigger::ModemStatus) due = std::min(due, now + kLinePollMs);
+    else if (bufferLevelReached(t)) return now;
   }
   if (!failed_) {
     // A double's wake-up only matters while there is room to take its bytes

@@ -220,6 +220,7 @@ class ComPort {
   void updateInputFlow();
   void sendFlowChar(uint8_t c);
   bool checkTriggers();
+  bool bufferLevelReached(const Trigger& t) const;
   bool queueEvent(int msg, int trigger);
   void dropEvents(int trigger);
   bool outputHeld() const;

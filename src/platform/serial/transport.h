@@ -10,12 +10,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 #include <string>
 
-namespace veltrane::serial {
+#include "platform/serial/clock.h"
 
-inline constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
+namespace veltrane::serial {
 
 enum class Parity { None, Odd, Even, Mark, Space };
 
