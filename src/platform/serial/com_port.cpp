@@ -69,6 +69,14 @@ void ComPort::openOrThrow() {
   if (rc < 0) throw PortError(rc, serialErrorText(rc));
 }
 
+int ComPort::acquireHandle() {
+  if (!transport_) {
+    if (!autoOpen_) return kErrNotOpen;
+    if (int rc = open(); rc < 0) return rc;
+  }
+  return handle_;
+}
+
 int ComPort::openWith(std::unique_ptr<Transport> transport) {
   int rc = transport->setLine(line_);
   if (rc == 0) rc = transport->setHardwareFlow(hwFlow_);
@@ -93,6 +101,10 @@ int ComPort::openWith(std::unique_ptr<Transport> transport) {
 
 void ComPort::close() {
   if (!transport_) return;
+  // Hand the device what it will take of the last command (a hang-up, say)
+  // instead of dropping it with the buffer.
+  writeOutput();
+  if (!out_.empty()) logLine("close drops " + std::to_string(out_.size()) + " unsent bytes");
   logLine("close");
   trace_.reset();  // writes the kept bytes out
   log_.reset();
@@ -625,9 +637,10 @@ int64_t ComPort::nextDeadlineMs() const {
     else if (bufferLevelReached(t)) return now;
   }
   if (!failed_) {
-    // A double's wake-up only matters while there is room to take its bytes
-    // or output to give it; otherwise waiting on it would spin.
-    if (in_.free() > 0 || !out_.empty()) due = std::min(due, transport_->nextWakeMs(now));
+    due = std::min(due, transport_->nextWakeMs(now));
+    // Input a double holds counts only while there is room to take it;
+    // otherwise waiting on it would spin.
+    if (in_.free() > 0 && transport_->hasInput()) return now;
     if (!out_.empty() && hwFlow_.requireCts && outputHeld()) due = std::min(due, now + kLinePollMs);
   }
   return due;

@@ -105,6 +105,10 @@ class ComPort {
   int openDevice(const std::string& path);       // a device path directly
   int openTransport(std::unique_ptr<Transport> transport);  // an in-process double
   void openOrThrow();                            // open(), raising PortError on failure
+  // With auto-open set, acquireHandle() opens a closed port first.
+  void setAutoOpen(bool on) { autoOpen_ = on; }
+  bool autoOpen() const { return autoOpen_; }
+  int acquireHandle();                           // handle() of the open port, or an error code
   void close();
   bool isOpen() const { return transport_ != nullptr; }
   std::string deviceName() const;
@@ -231,6 +235,7 @@ class ComPort {
   int handle_ = 0;
   std::vector<std::string> paths_;
   int comNumber_ = 1;
+  bool autoOpen_ = false;
   std::size_t inSize_ = kDefaultBufferSize;
   std::size_t outSize_ = kDefaultBufferSize;
   std::unique_ptr<Transport> transport_;

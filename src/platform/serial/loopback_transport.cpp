@@ -115,13 +115,19 @@ void LoopbackTransport::discardInput() {
 void LoopbackTransport::discardOutput() {}
 
 int64_t LoopbackTransport::nextWakeMs(int64_t now) const {
+  // The next byte still on its way to us; landed bytes are hasInput().
   const Direction& in = shared_->dir[1 - side_];
+  const int64_t nowUs = now * 1000;
   int64_t due = kNever;
-  if (!in.bytes.empty()) due = (in.bytes.front().arrivalUs + 999) / 1000;
+  for (const auto& b : in.bytes) {
+    if (b.arrivalUs > nowUs) {
+      due = (b.arrivalUs + 999) / 1000;
+      break;
+    }
+  }
   // When the wire is full, room appears as its next byte lands.
   const Direction& out = shared_->dir[side_];
   if (shared_->options.bitsPerSecond > 0 && inFlight(out) >= shared_->options.capacity) {
-    const int64_t nowUs = now * 1000;
     for (const auto& b : out.bytes) {
       if (b.arrivalUs > nowUs) {
         due = std::min(due, (b.arrivalUs + 999) / 1000);
@@ -130,6 +136,11 @@ int64_t LoopbackTransport::nextWakeMs(int64_t now) const {
     }
   }
   return due;
+}
+
+bool LoopbackTransport::hasInput() const {
+  const Direction& in = shared_->dir[1 - side_];
+  return !in.bytes.empty() && in.bytes.front().arrivalUs <= shared_->clock.nowMs() * 1000;
 }
 
 bool LoopbackTransport::peerDtr() const { return shared_->dtr[1 - side_]; }

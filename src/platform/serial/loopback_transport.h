@@ -38,6 +38,7 @@ class LoopbackTransport : public Transport {
   void discardInput() override;
   void discardOutput() override;
   int64_t nextWakeMs(int64_t now) const override;
+  bool hasInput() const override;
 
   // Line states as seen from this end: what the far end set.
   bool peerDtr() const;

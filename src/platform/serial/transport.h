@@ -76,12 +76,18 @@ class Transport {
 
   // Descriptor to watch for readability/writability, or -1 (in-process).
   virtual int pollFd() const { return -1; }
-  // In-process transports: the time (on the port's clock) at which they next
-  // have work; `now` or earlier means at once. kNever when only writes wake them.
+
+  // In-process transports (no descriptor) are driven on the port's clock:
+  //  - nextWakeMs: time of the next event on the double's own timeline (a
+  //    modem's timer, a byte landing, room appearing for our writes); kNever
+  //    when it has none. advance() must consume every event due by `now`, so
+  //    a deadline in the past is never reported twice.
+  //  - advance: runs the double's timeline up to `now`; called on every
+  //    service of the port, before reading.
+  //  - hasInput: bytes for the port are ready to be read now.
   virtual int64_t nextWakeMs(int64_t /*now*/) const { return kNever; }
-  // Called before each read with the current time, so a double can run what
-  // its own timeline holds up to `now`.
   virtual void advance(int64_t /*nowMs*/) {}
+  virtual bool hasInput() const { return false; }
 };
 
 }  // namespace veltrane::serial

@@ -110,6 +110,15 @@ TEST_F(PosixPortTest, ADeviceHeldElsewhereIsInUseAndHeldHereIsAlreadyOpen) {
   EXPECT_EQ(port.open(), 0);
 }
 
+TEST_F(PosixPortTest, AcquiringTheHandleOpensOnlyWithAutoOpen) {
+  port.setPortPaths({pty.path()});
+  EXPECT_EQ(port.acquireHandle(), kErrNotOpen);
+  port.setAutoOpen(true);
+  EXPECT_EQ(port.acquireHandle(), port.handle());
+  EXPECT_TRUE(port.isOpen());
+  EXPECT_EQ(disp.port(port.handle()), &port);
+}
+
 TEST_F(PosixPortTest, PollLoopCarriesBytesBothWaysAndDeliversDataAvailable) {
   ASSERT_EQ(port.openDevice(pty.path()), 0);
   port.setDataAvailableNotify(true);
