@@ -104,8 +104,9 @@ class BmpInputReader : public InputReader {
     const int W = s.lineWidth;
     const int M = std::clamp(s.leftMargin, 0, W);
     if (h[0] != 'B' || h[1] != 'M' || bits != 1 || width < 0 || width > W) return kErrBadGraphicsFormat;
-    // Rows stored top-down would come out as an empty page: refuse them.
-    if (height_ < 0) return kErrBadGraphicsFormat;
+    // Rows stored top-down would come out as an empty page: refuse them. A
+    // width of 0 would let a tiny file claim billions of (empty) rows.
+    if (height_ < 0 || (width == 0 && height_ > 0)) return kErrBadGraphicsFormat;
     width_ = width;
     bytesPerRow_ = (static_cast<std::size_t>(width) + 7) / 8;
     paddedBytesPerRow_ = (bytesPerRow_ + 3) & ~std::size_t{3};

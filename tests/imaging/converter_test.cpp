@@ -226,8 +226,10 @@ TEST_F(ConverterTest, BadBmpsFailAndLeaveNoFile) {
   Put32(millionRows, 22, 1000000);
   Bytes topDown = BmpOf(PatternImage(100, 4));
   Put32(topDown, 22, static_cast<std::uint32_t>(-4));
+  Bytes noWidth = MakeBmp(0, 1, 1, [](int, int) { return 0; });
+  Put32(noWidth, 22, 100000000);  // zero-width rows take no bytes: any height "fits"
   Bytes cut(badType.begin(), badType.begin() + 30);
-  for (const Bytes& b : {tooWide, badType, millionRows, topDown, cut}) {
+  for (const Bytes& b : {tooWide, badType, millionRows, topDown, noWidth, cut}) {
     std::string in = Write("bad.bmp", b);
     TFaxConverter cvt;
     ConfigureAsRenderer(cvt, in);
