@@ -9,6 +9,7 @@
 #include "imaging/t4_encode.h"
 #include "imaging/tiff_reader.h"
 #include "imaging/tiff_rows.h"
+#include "imaging/unpack.h"
 
 namespace veltrane::imaging {
 namespace {
@@ -19,7 +20,9 @@ int ImportPage(std::span<const uint8_t> bytes, const TiffFile& file, std::size_t
                ConverterState& coder, TiffImportResult& result) {
   TiffPage page;
   if (int rc = file.readPage(index, page); rc < 0) return rc;
-  if (page.width > static_cast<uint32_t>(kLineWidthWide)) return kErrBadGraphicsFormat;
+  // Longer pages could be written but never viewed or printed in full.
+  if (page.width > static_cast<uint32_t>(kLineWidthWide) || page.length > static_cast<uint32_t>(kMaxLinesPerPage))
+    return kErrBadGraphicsFormat;
   TiffRowReader rows;
   if (int rc = rows.Open(bytes, page); rc < 0) return rc;
 
@@ -45,11 +48,17 @@ int ImportPage(std::span<const uint8_t> bytes, const TiffFile& file, std::size_t
 
 int ImportTiffToApf(const std::string& tiffPath, const std::string& apfPath, TiffImportResult* result,
                     std::string_view stationId) {
+  if (result) *result = {};
+  std::vector<uint8_t> bytes;
+  if (int rc = ReadTiffFile(tiffPath, bytes); rc < 0) return rc;
+  return ImportTiffBytesToApf(bytes, apfPath, result, stationId);
+}
+
+int ImportTiffBytesToApf(std::span<const std::uint8_t> bytes, const std::string& apfPath,
+                         TiffImportResult* result, std::string_view stationId) {
   TiffImportResult local;
   TiffImportResult& out = result ? *result : local;
   out = {};
-  std::vector<uint8_t> bytes;
-  if (int rc = ReadTiffFile(tiffPath, bytes); rc < 0) return rc;
   TiffFile file;
   if (int rc = file.parse(bytes); rc < 0) return rc;
   if (file.pageCount() > 0xFFFF) return kErrBadGraphicsFormat;

@@ -17,9 +17,12 @@ struct TiffImportResult {
 // Each TIFF page becomes an APF page of 1728 pixels (2048 when the image is
 // wider than 1728), the image at the left and white to the right; pages with
 // 150 lines per inch or more are marked high resolution. A page wider than
-// 2048 pixels, or one that is not bilevel, gives kErrBadGraphicsFormat; any
-// error leaves no output file.
+// 2048 pixels, longer than the unpacker shows (kMaxLinesPerPage rows), or not
+// bilevel gives kErrBadGraphicsFormat; any error leaves no output file.
 int ImportTiffToApf(const std::string& tiffPath, const std::string& apfPath,
                     TiffImportResult* result = nullptr, std::string_view stationId = "");
+// The same from a TIFF file held in memory.
+int ImportTiffBytesToApf(std::span<const std::uint8_t> tiff, const std::string& apfPath,
+                         TiffImportResult* result = nullptr, std::string_view stationId = "");
 
 }  // namespace veltrane::imaging
