@@ -111,6 +111,7 @@ void Table::Impl::Reset() {
 Status Table::Impl::WriteHeaderPrefix() {
   uint8_t prefix[8];
   EncodeHeaderPrefix(layout, prefix);
+  unsynced = true;
   return dbf.WriteAt(0, prefix, sizeof prefix);
 }
 
@@ -119,16 +120,20 @@ Status Table::Impl::WriteIndexFlag(bool present) {
                                 : uint8_t(layout.flags & ~kFlagStructuralIndex);
   if (flags == layout.flags) return {};
   layout.flags = flags;
+  unsynced = true;
   return dbf.WriteAt(28, &flags, 1);
 }
 
 Status Table::Impl::FlushIndex() {
   if (!index) return {};
+  unsynced = true;
   if (Status s = index->Flush(); !s.ok()) return s;
   return sync_each() ? index->Sync() : Status();
 }
 
 Status Table::Impl::SyncAll() {
+  if (!unsynced) return {};
+  unsynced = false;
   if (Status s = dbf.Sync(); !s.ok()) return s;
   if (memo.is_open()) {
     if (Status s = memo.Sync(); !s.ok()) return s;
@@ -139,6 +144,7 @@ Status Table::Impl::SyncAll() {
 Status Table::Impl::RebuildIndex(const std::vector<TagSpec>& specs) {
   auto fresh = std::make_unique<CdxIndex>();
   index.reset();
+  unsynced = true;
   Status s = fresh->Rebuild(index_path, layout, specs, span(), progress, sync_each());
   if (!s.ok()) return s;
   index = std::move(fresh);

@@ -25,6 +25,7 @@ std::string RightTrim(const char* p, size_t n) {
 
 Status Table::Impl::WriteRecord(uint32_t recno, const uint8_t* bytes, bool append) {
   const uint64_t offset = layout.RecordOffset(recno);
+  unsynced = true;
   if (!append) return dbf.WriteAt(offset, bytes, layout.record_length);
   std::vector<uint8_t> out(bytes, bytes + layout.record_length);
   out.push_back(kEndOfFile);
@@ -135,6 +136,7 @@ Status Table::Delete() {
   uint32_t next = t.Step(recno, true);
   if (next == 0) next = t.Step(recno, false);
   const char flag = kDeletedFlag;
+  t.unsynced = true;
   if (Status s = t.dbf.WriteAt(t.layout.RecordOffset(recno), &flag, 1); !s.ok()) return s;
   std::vector<uint8_t> before(t.record(recno), t.record(recno) + t.layout.record_length);
   t.record(recno)[0] = uint8_t(kDeletedFlag);
@@ -160,6 +162,7 @@ Status Table::Recall() {
   const uint32_t recno = t.current;
   if (!t.deleted(recno)) return {};
   const char flag = kLiveFlag;
+  t.unsynced = true;
   if (Status s = t.dbf.WriteAt(t.layout.RecordOffset(recno), &flag, 1); !s.ok()) return s;
   std::vector<uint8_t> before(t.record(recno), t.record(recno) + t.layout.record_length);
   t.record(recno)[0] = uint8_t(kLiveFlag);
@@ -360,6 +363,7 @@ Status Table::WriteMemo(std::string_view field, std::string_view data) {
   }
   uint32_t block = 0;
   if (!data.empty()) {
+    t.unsynced = true;
     auto written = t.memo.Append(data);
     if (!written.ok()) {
       if (was_browsing) Cancel();

@@ -23,6 +23,7 @@ struct Table::Impl {
   MemoFile memo;
   std::unique_ptr<CdxIndex> index;  // null while no index file is open
   bool index_rebuilt = false;
+  bool unsynced = false;  // something was written since the last fsync
 
   // table contents: the records are kept in memory, written through on change
   DbfLayout layout;

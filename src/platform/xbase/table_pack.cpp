@@ -80,8 +80,8 @@ Status Table::Pack() {
   int reported = -1;
   for (uint32_t r = 1; r <= t.count(); ++r) {
     const int percent = int(uint64_t(r) * 100 / t.count());
-    if (t.progress && percent != reported && (r & 255) == 0) t.progress(percent);
-    if (percent != reported && (r & 255) == 0) reported = percent;
+    if (t.progress && percent != reported) t.progress(percent);
+    reported = percent;
     if (t.deleted(r)) continue;
     const size_t at = records.size();
     records.insert(records.end(), t.record(r), t.record(r) + layout.record_length);
@@ -111,15 +111,21 @@ Status Table::Pack() {
   if (Status s = fresh.Open(temp_dbf, File::Mode::kCreateTruncate); !s.ok()) return s;
   if (Status s = fresh.LockExclusive(); !s.ok()) return s;
   if (Status s = fresh.WriteAt(0, image.data(), image.size()); !s.ok()) return s;
-  if (Status s = fresh.Sync(); !s.ok()) return s;
+  const bool sync = t.sync_each();
+  if (sync) {
+    if (Status s = fresh.Sync(); !s.ok()) return s;
+  }
   if (with_memo) {
     File memo_file;
     const auto& bytes = memo.bytes();
     if (Status s = memo_file.Open(PackTempPath(t.memo_path), File::Mode::kCreateTruncate); !s.ok()) return s;
     if (Status s = memo_file.WriteAt(0, bytes.data(), bytes.size()); !s.ok()) return s;
-    if (Status s = memo_file.Sync(); !s.ok()) return s;
+    if (sync) {
+      if (Status s = memo_file.Sync(); !s.ok()) return s;
+    }
   }
-  if (Status s = SyncDirectoryOf(t.dbf_path); !s.ok()) return s;
+  auto sync_folder = [&] { return sync ? SyncDirectoryOf(t.dbf_path) : Status(); };
+  if (Status s = sync_folder(); !s.ok()) return s;
 
   std::vector<std::string> pair{t.dbf_path};
   if (with_memo) pair.push_back(t.memo_path);
@@ -129,11 +135,12 @@ Status Table::Pack() {
   for (const std::string& f : pair) {
     if (Status s = RenameFile(PackTempPath(f), f); !s.ok()) return s;
   }
-  if (Status s = SyncDirectoryOf(t.dbf_path); !s.ok()) return s;
+  if (Status s = sync_folder(); !s.ok()) return s;
   for (const std::string& f : pair) {
     if (Status s = RemoveFile(PackBackupPath(f)); !s.ok()) return s;
   }
-  if (Status s = SyncDirectoryOf(t.dbf_path); !s.ok()) return s;
+  if (Status s = sync_folder(); !s.ok()) return s;
+  t.unsynced = true;
 
   t.dbf = std::move(fresh);
   t.layout = layout;
