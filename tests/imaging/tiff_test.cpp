@@ -9,15 +9,18 @@
 #include <string>
 #include <vector>
 
+#include "imaging/apf.h"
 #include "imaging/bitmap.h"
+#include "imaging/fax_converter.h"
 #include "imaging/tiff_reader.h"
 #include "imaging/tiff_rows.h"
 #include "imaging/tiff_writer.h"
 #include "imaging/tiff_test_pages.h"
 
+#include <unistd.h>
+
 #ifdef VELTRANE_HAVE_LIBTIFF
 #include <tiffio.h>
-#include <unistd.h>
 #endif
 
 namespace veltrane::imaging {
@@ -411,6 +414,58 @@ TEST(TiffG3Rows, DamagedDataStaysBoundedAndResynchronises) {
   MonoBitmap out;
   ASSERT_EQ(ReadAllRows(b.Build(), out), 0);
   EXPECT_EQ(out.height, 3);
+}
+
+// The converter's TIFF input: the first page only, and nothing wider than
+// the coded line.
+TEST(TiffInput, ConvertsTheFirstPageAndRefusesTooWideImages) {
+  auto convert = [](const std::vector<uint8_t>& tiff, unsigned& pages) {
+    char dir[] = "/tmp/veltrane-tiffin-XXXXXX";
+    EXPECT_NE(::mkdtemp(dir), nullptr);
+    const std::string in = std::string(dir) + "/in.tif", out = std::string(dir) + "/in.APF";
+    std::FILE* f = std::fopen(in.c_str(), "wb");
+    std::fwrite(tiff.data(), 1, tiff.size(), f);
+    std::fclose(f);
+    TFaxConverter converter;
+    converter.SetInputDocumentType(TFaxInputDocumentType::idTiff);
+    converter.SetDocumentFile(in);
+    int code = 0;
+    try {
+      converter.ConvertToApf();
+      ApfFileHeader header;
+      EXPECT_EQ(ReadFaxHeader(out, header), 0);
+      pages = header.PageCount;
+    } catch (const EBadGraphicsFormat& e) {
+      code = e.Code();
+      EXPECT_STREQ(e.what(), "Unsupported graphics file format");
+      EXPECT_NE(::access(out.c_str(), F_OK), 0);  // no output left behind
+    }
+    std::remove(in.c_str());
+    std::remove(out.c_str());
+    ::rmdir(dir);
+    return code;
+  };
+  unsigned pages = 0;
+  TiffBuilder two(false);
+  const uint32_t data = two.AddData(std::vector<uint8_t>(4 * 216, 0x81));
+  for (int p = 0; p < 2; ++p) {
+    if (p) two.NextPage();
+    two.Tag(kTagImageWidth, kTypeShort, {1728})
+        .Tag(kTagImageLength, kTypeShort, {4})
+        .Tag(kTagStripOffsets, kTypeLong, {data})
+        .Tag(kTagStripByteCounts, kTypeLong, {4 * 216});
+  }
+  EXPECT_EQ(convert(two.Build(), pages), 0);
+  EXPECT_EQ(pages, 1u);
+
+  TiffBuilder wide(true);
+  const uint32_t wide_data = wide.AddData(std::vector<uint8_t>(217, 0));
+  wide.Tag(kTagImageWidth, kTypeShort, {1729})
+      .Tag(kTagImageLength, kTypeShort, {1})
+      .Tag(kTagStripOffsets, kTypeLong, {wide_data});
+  EXPECT_EQ(convert(wide.Build(), pages), kErrBadGraphicsFormat);
+  // The G3 pages of the import are not an input kind of the converter.
+  EXPECT_EQ(convert(WriteClassF({{"text", testpages::TextPage(1728, 4)}}, 1), pages), kErrBadGraphicsFormat);
 }
 
 #ifdef VELTRANE_HAVE_LIBTIFF
