@@ -34,32 +34,97 @@ std::uint64_t LoadBigEndian64(const std::uint8_t* p) {
   return v;
 }
 
-// First pixel at or after `pos` (and before `limit`) whose colour differs from
-// `black`, or `limit`. Scans 64 pixels at a time.
-int FindColourChange(const std::uint8_t* row, int pos, int limit, bool black) {
-  const std::uint64_t flip = black ? ~std::uint64_t{0} : 0;
-  const int endByte = (limit + 7) >> 3;
-  while (pos < limit) {
-    const int byte = pos >> 3;
-    const int skip = pos & 7;
-    std::uint64_t word;
-    int avail;
-    if (byte + 8 <= endByte) {
-      word = LoadBigEndian64(row + byte);
-      avail = 64;
-    } else {
-      word = 0;
-      avail = 0;
-      for (int i = byte; i < endByte; ++i, avail += 8)
-        word |= static_cast<std::uint64_t>(row[i]) << (56 - avail);
+// Pixels [pos, pos + 64) of a row as a word, first pixel in the top bit; bytes
+// at or beyond endByte read as 0, so a short row is never read past its end.
+std::uint64_t LoadPixels(const std::uint8_t* row, int byte, int endByte) {
+  if (byte + 8 <= endByte) return LoadBigEndian64(row + byte);
+  std::uint64_t word = 0;
+  for (int i = byte, shift = 56; i < endByte; ++i, shift -= 8) word |= static_cast<std::uint64_t>(row[i]) << shift;
+  return word;
+}
+
+// Collects codes in a 64-bit accumulator and stores 32 bits at a time: the
+// same bits PutCode would OR into the (zeroed) buffer, with fewer stores.
+class CodeWriter {
+ public:
+  explicit CodeWriter(ConverterState& s)
+      : s_(s), out_(s.codedLine.data() + s.byteOffset), acc_(s.codedLine[static_cast<std::size_t>(s.byteOffset)]),
+        bits_(s.bitOffset) {}
+
+  void Put(const T4Code& c) {
+    acc_ |= static_cast<std::uint64_t>(c.bits) << bits_;
+    bits_ += c.length;
+    if (bits_ >= 32) {
+      const std::uint32_t low = static_cast<std::uint32_t>(acc_);
+      if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(out_, &low, 4);
+      } else {
+        for (int i = 0; i < 4; ++i) out_[i] = static_cast<std::uint8_t>(low >> (8 * i));
+      }
+      out_ += 4;
+      acc_ >>= 32;
+      bits_ -= 32;
     }
-    // Bits past the loaded bytes come out as "changed" for black; min() below
-    // turns that into `limit`.
-    word = (word ^ flip) << skip;
-    if (word != 0) return std::min(pos + std::countl_zero(word), limit);
-    pos += avail - skip;
   }
-  return limit;
+
+  void Run(int length, bool black, const T4CodeTables& t) {
+    const auto& makeUp = black ? t.blackMakeUp : t.whiteMakeUp;
+    while (length > 2560 + 63) {
+      Put(makeUp[40]);
+      length -= 2560;
+    }
+    if (length >= 64) Put(makeUp[static_cast<std::size_t>(length >> 6)]);
+    Put((black ? t.blackTerminating : t.whiteTerminating)[static_cast<std::size_t>(length & 63)]);
+  }
+
+  // Writes out what is left and puts the state's bit position after it.
+  void Finish() {
+    for (int left = bits_; left > 0; left -= 8) {
+      *out_++ = static_cast<std::uint8_t>(acc_);
+      acc_ >>= 8;
+    }
+    if (bits_ % 8 != 0) --out_;  // the last byte is only partly used
+    s_.byteOffset = static_cast<int>(out_ - s_.codedLine.data());
+    s_.bitOffset = bits_ % 8;
+  }
+
+ private:
+  ConverterState& s_;
+  std::uint8_t* out_;
+  std::uint64_t acc_;
+  int bits_;
+};
+
+// Codes the runs of raster pixels [0, limit), after a white run of `margin`
+// pixels, each raster pixel counting `scale` times; the last run is stretched
+// or cut so that the runs add up to `width`. Run ends are found 64 pixels at a
+// time from the word of colour changes.
+void PutRasterRuns(CodeWriter& w, const std::uint8_t* raster, int margin, int limit, int scale, int width) {
+  const T4CodeTables& t = T4Codes();
+  const int endByte = (limit + 7) >> 3;
+  int runStart = 0;  // raster pixel where the current run began
+  int pending = margin;
+  bool black = false;
+  int coded = 0;
+  std::uint64_t previous = 0;  // colour of the pixel before the word, in bit 0
+  for (int base = 0; base < limit; base += 64) {
+    const std::uint64_t word = LoadPixels(raster, base >> 3, endByte);
+    std::uint64_t changes = word ^ ((word >> 1) | (previous << 63));
+    if (limit - base < 64) changes &= ~(~std::uint64_t{0} >> (limit - base));
+    while (changes != 0) {
+      const int k = std::countl_zero(changes);
+      const int pos = base + k;
+      const int run = pending + (pos - runStart) * scale;
+      w.Run(run, black, t);
+      coded += run;
+      pending = 0;
+      runStart = pos;
+      black = !black;
+      changes ^= (std::uint64_t{1} << 63) >> k;
+    }
+    previous = word & 1;
+  }
+  w.Run(width - coded, black, t);
 }
 
 bool AllWhite(const std::uint8_t* raster, int bytes) {
@@ -111,31 +176,18 @@ void EncodeRasterLine(ConverterState& s, const std::uint8_t* raster) {
   const int margin = std::clamp(s.leftMargin, 0, width);
   PutCode(s, kT4Eol16.bits, kT4Eol16.length);
 
+  CodeWriter w(s);
   if (AllWhite(raster, width / 8)) {
-    PutRun(s, width, false);
+    w.Run(width, false, T4Codes());
   } else {
     // Without double width the line is the margin followed by raster pixels
     // 0 .. width - margin - 1. With double width every raster pixel counts
     // twice; the margin is put once, so the image starts at the same place
     // either way, and the last run absorbs an odd pixel left over.
     const int scale = s.doubleWidth ? 2 : 1;
-    const int limit = (width - margin) / scale;
-    int coded = 0;
-    int pos = 0;
-    int run = margin;
-    bool black = false;
-    for (;;) {
-      int next = FindColourChange(raster, pos, limit, black);
-      run += (next - pos) * scale;
-      pos = next;
-      if (pos >= limit) break;
-      PutRun(s, run, black);
-      coded += run;
-      black = !black;
-      run = 0;
-    }
-    PutRun(s, width - coded, black);
+    PutRasterRuns(w, raster, margin, (width - margin) / scale, scale, width);
   }
+  w.Finish();
   s.byteOffset += 2;
   NoteHighWater(s);
 }

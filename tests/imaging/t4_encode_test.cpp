@@ -86,6 +86,59 @@ TEST(T4Encode, MarginAndIgnoredTail) {
   EXPECT_NE(EncodeRow(*s, row), onlyTail);
 }
 
+// The fast coder against a plain one: pixels walked one by one, runs put with
+// PutRun. Rows of random runs, with margins and double width.
+Bytes ReferenceLine(const std::uint8_t* row, int width, int margin, bool doubleWidth) {
+  auto s = MakeState(width, margin);
+  std::memset(s->codedLine.data(), 0, s->codedLine.size());
+  s->byteOffset = s->bitOffset = 0;
+  PutCode(*s, 0x8000, 16);
+  const int scale = doubleWidth ? 2 : 1;
+  const int limit = (width - margin) / scale;
+  std::vector<int> runs{margin};
+  bool black = false;
+  for (int x = 0; x < limit; ++x) {
+    bool pixel = (row[x / 8] >> (7 - x % 8)) & 1;
+    if (pixel != black) {
+      runs.push_back(0);
+      black = pixel;
+    }
+    runs.back() += scale;
+  }
+  int sum = 0;
+  for (std::size_t i = 0; i + 1 < runs.size(); ++i) sum += runs[i];
+  runs.back() = width - sum;
+  for (std::size_t i = 0; i < runs.size(); ++i) PutRun(*s, runs[i], i % 2 == 1);
+  return Bytes(s->codedLine.begin(), s->codedLine.begin() + s->byteOffset + 2);
+}
+
+TEST(T4Encode, MatchesPixelByPixelCoding) {
+  std::mt19937 rng(3);
+  std::vector<std::uint8_t> row(256);
+  auto s = MakeState(1728, 0);
+  for (int iter = 0; iter < 3000; ++iter) {
+    const int width = iter % 2 ? 2048 : 1728;
+    const int margin = std::vector<int>{0, 1, 50, 63, 64, 700, width}[iter % 7];
+    const bool doubleWidth = iter % 5 == 0;
+    // Runs of random length, short or long, so changes fall everywhere in a word.
+    std::fill(row.begin(), row.end(), 0);
+    const int maxRun = iter % 3 == 0 ? 3 : iter % 3 == 1 ? 40 : 900;
+    bool black = rng() % 2;
+    for (int x = 0; x < width;) {
+      int len = 1 + static_cast<int>(rng() % static_cast<unsigned>(maxRun));
+      for (int k = x; k < std::min(width, x + len); ++k)
+        if (black) row[static_cast<std::size_t>(k / 8)] |= static_cast<std::uint8_t>(0x80 >> (k % 8));
+      x += len;
+      black = !black;
+    }
+    s->lineWidth = width;
+    s->leftMargin = margin;
+    s->doubleWidth = doubleWidth;
+    ASSERT_EQ(EncodeRow(*s, row.data()), ReferenceLine(row.data(), width, margin, doubleWidth))
+        << "iteration " << iter << " margin " << margin << " double " << doubleWidth;
+  }
+}
+
 #ifdef VELTRANE_HAVE_LIBTIFF
 
 // Codes every row (margin 0, so the coded line is the raster) and decodes it
