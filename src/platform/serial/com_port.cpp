@@ -217,6 +217,7 @@ void ComPort::flushInput() {
 void ComPort::flushOutput() {
   if (!transport_) return;
   out_.clear();
+  ++outChanges_;
   transport_->discardOutput();
   // An XOFF that will never be followed by an XON would freeze later output.
   xoffReceived_ = false;
@@ -257,6 +258,7 @@ int ComPort::putBlock(const void* data, std::size_t n) {
   if (failed_) return kErrDevice;
   if (n > out_.free()) return kErrOutputFull;
   out_.push(static_cast<const uint8_t*>(data), n);
+  if (n > 0) ++outChanges_;
   writeOutput();
   dispatcher_.notifyChanged();
   return failed_ ? kErrDevice : 0;
@@ -328,6 +330,7 @@ bool ComPort::writeOutput() {
     if (n == 0) break;
     if (trace_) trace_->record(TraceDir::Tx, run, static_cast<std::size_t>(n), dispatcher_.nowMs());
     out_.pop(static_cast<std::size_t>(n));
+    ++outChanges_;
     moved = true;
   }
   return moved;
@@ -439,6 +442,7 @@ int ComPort::setStatusTrigger(int trigger, long level, bool activate) {
       (level < 0 || static_cast<std::size_t>(level) > outSize_))
     return kErrBadParameter;
   dropEvents(trigger);
+  if (level != t.level) t.hasFired = false;  // a new level is a new question
   t.active = activate;
   t.level = level;
   if (activate && t.statusType == StatusTrigger::ModemStatus) t.armedStatus = modemStatus();
@@ -475,7 +479,11 @@ bool ComPort::checkTriggers() {
       fire = now >= t.dueMs;
       msg = kMsgTriggerTimer;
     } else if (t.statusType != StatusTrigger::ModemStatus) {
-      fire = bufferLevelReached(t);
+      fire = bufferTriggerDue(t);
+      if (fire) {
+        t.hasFired = true;
+        t.firedAtChange = outChanges_;
+      }
     } else if (transport_) {
       ModemStatus s = transport_->modemStatus();
       fire = s.available && linesChanged(s, t.armedStatus, t.level);
@@ -487,7 +495,8 @@ bool ComPort::checkTriggers() {
   return queued;
 }
 
-bool ComPort::bufferLevelReached(const Trigger& t) const {
+bool ComPort::bufferTriggerDue(const Trigger& t) const {
+  if (t.hasFired && t.firedAtChange == outChanges_) return false;  // nothing moved since
   if (t.statusType == StatusTrigger::OutBufFree) return out_.free() >= static_cast<std::size_t>(t.level);
   return out_.size() <= static_cast<std::size_t>(t.level);
 }
@@ -634,7 +643,7 @@ int64_t ComPort::nextDeadlineMs() const {
     if (!t.active) continue;
     if (t.kind == Trigger::Kind::Timer) due = std::min(due, t.dueMs);
     else if (t.statusType == StatusTrigger::ModemStatus) due = std::min(due, now + kLinePollMs);
-    else if (bufferLevelReached(t)) return now;
+    else if (bufferTriggerDue(t)) return now;
   }
   if (!failed_) {
     due = std::min(due, transport_->nextWakeMs(now));

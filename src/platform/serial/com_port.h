@@ -11,7 +11,11 @@
 //   port.registerHandler([&](int msg, int trigger, int portHandle) { ... });
 //   port.setTimerTrigger(t, 182, true);                     // fires once after 182 ticks
 //
-// Triggers fire once when armed and their time or level is reached; their
+// Triggers fire once when armed and their time or level is reached. A buffer
+// trigger re-armed at a level already reached, with no byte added to or sent
+// from the output buffer since it last fired, waits for the next such change:
+// otherwise a handler that re-arms without writing (waiting for the buffer to
+// drain further) would be called in a busy loop. Their
 // events go, one at a time, to every registered handler from the dispatcher's
 // loop. While delivery is suspended, events wait in the port's queue; re-arming
 // or removing a trigger drops its waiting event, so a stale time-out is never
@@ -206,6 +210,8 @@ class ComPort {
     int64_t dueMs = 0;
     long level = 0;
     ModemStatus armedStatus;
+    bool hasFired = false;
+    uint64_t firedAtChange = 0;  // outChanges_ when it last fired
   };
   struct Event {
     int msg;
@@ -224,7 +230,7 @@ class ComPort {
   void updateInputFlow();
   void sendFlowChar(uint8_t c);
   bool checkTriggers();
-  bool bufferLevelReached(const Trigger& t) const;
+  bool bufferTriggerDue(const Trigger& t) const;
   bool queueEvent(int msg, int trigger);
   void dropEvents(int trigger);
   bool outputHeld() const;
@@ -241,6 +247,7 @@ class ComPort {
   std::unique_ptr<Transport> transport_;
   ByteRing in_;
   ByteRing out_;
+  uint64_t outChanges_ = 0;  // counts every change of the output buffer's level
   LineSettings line_;
   HardwareFlow hwFlow_;
   bool dtr_ = false;

@@ -78,6 +78,47 @@ TEST_F(ComPortTest, BufferTriggersFireWhenTheLevelIsReached) {
   EXPECT_FALSE(port.triggerActive(freeT)) << "a status trigger fires once per arming";
 }
 
+// The page-data loop re-arms "free at least 4096" while it waits for the
+// buffer to drain below its own minimum; that must not become a busy loop
+// (on virtual time it would never end), yet every drained byte must count.
+TEST_F(ComPortTest, ATriggerReArmedWithNothingMovedWaitsForTheBufferToMove) {
+  openLine({.bitsPerSecond = 9600, .capacity = 16});
+  const int freeT = port.addStatusTrigger(StatusTrigger::OutBufFree);
+  int calls = 0;
+  port.registerHandler([&](int, int trigger, int) {
+    if (trigger != freeT) return;
+    ++calls;
+    if (port.outBufUsed() > 1000) port.setStatusTrigger(freeT, 4096, true);  // not low enough yet
+  });
+  ASSERT_EQ(port.swFlowEnable(0, 0, kSwFlowObeyXoff), 0);
+  modemSends("\x13");  // the modem stops us: nothing will move
+  runFor(1);
+  std::string block(3000, 'd');
+  ASSERT_EQ(port.putBlock(block.data(), block.size()), 0);
+  port.setStatusTrigger(freeT, 4096, true);
+  ASSERT_TRUE(runForBounded(1000)) << "busy loop: " << calls << " calls";
+  EXPECT_EQ(calls, 1);
+  EXPECT_TRUE(port.triggerActive(freeT)) << "still armed, waiting";
+
+  modemSends("\x11");
+  ASSERT_TRUE(runForBounded(5000)) << "busy loop: " << calls << " calls";
+  EXPECT_EQ(port.outBufUsed(), 0u);
+  EXPECT_GT(calls, 100) << "each byte that left the buffer was a chance to top up";
+  EXPECT_LT(calls, 3000);
+  EXPECT_FALSE(port.triggerActive(freeT));
+
+  // Re-armed after the buffer was used again, an empty buffer reports at once.
+  const int usedT = port.addStatusTrigger(StatusTrigger::OutBufUsed);
+  port.setStatusTrigger(usedT, 0, true);
+  runFor(10);
+  ASSERT_EQ(countOf(usedT), 1);
+  port.putString("AT\r");
+  runFor(100);
+  port.setStatusTrigger(usedT, 0, true);
+  runFor(1);
+  EXPECT_EQ(countOf(usedT), 2);
+}
+
 TEST_F(ComPortTest, BufferLevelsThatCanNeverBeReachedAreRefused) {
   openLine();
   const int t = port.addStatusTrigger(StatusTrigger::OutBufFree);

@@ -55,6 +55,14 @@ class LoopbackPortTest : public ::testing::Test {
     const int64_t end = clock.nowMs() + ms;
     disp.runUntil([&] { return clock.nowMs() >= end; }, ms);
   }
+  // runFor that gives up, returning false, when the loop keeps going round
+  // without time moving (a busy loop would otherwise hang the test).
+  bool runForBounded(int64_t ms, int maxRounds = 100'000) {
+    const int64_t end = clock.nowMs() + ms;
+    int rounds = 0;
+    disp.runUntil([&] { return clock.nowMs() >= end || ++rounds > maxRounds; }, ms);
+    return rounds <= maxRounds;
+  }
   int countOf(int trigger) const {
     int n = 0;
     for (const auto& e : events) n += e.trigger == trigger;
