@@ -19,10 +19,14 @@ struct FastStep {
 };
 
 inline constexpr int kLookaheadBits = 13;
+// Most codes are at most 9 bits long; a 9-bit table (2 KB a colour) stays in
+// the first-level cache, the 13-bit one is consulted for the rest.
+inline constexpr int kShortLookaheadBits = 9;
 
 struct T4DecodeTables {
   CodeTree trees[2];  // white, black
   std::array<FastStep, 1 << kLookaheadBits> steps[2];
+  std::array<FastStep, 1 << kShortLookaheadBits> shortSteps[2];
 };
 
 namespace {
@@ -94,9 +98,9 @@ class TreeBuilder {
 
 constexpr int kElevenZerosNode = 11;
 
-FastStep ResolveFromRoot(const CodeTree& tree, unsigned bits) {
+FastStep ResolveFromRoot(const CodeTree& tree, unsigned bits, int lookahead) {
   std::int32_t node = 0;
-  for (int k = 0; k < kLookaheadBits; ++k) {
+  for (int k = 0; k < lookahead; ++k) {
     const CodeTreeNode& from = tree.nodes[node];
     node = (bits >> k) & 1 ? from.one : from.zero;
     const CodeTreeNode& n = tree.nodes[node];
@@ -113,17 +117,22 @@ T4DecodeTables BuildTables() {
   for (int colour = 0; colour < 2; ++colour) {
     BuildCodeTree(colour == 1, t.trees[colour]);
     for (unsigned bits = 0; bits < t.steps[colour].size(); ++bits)
-      t.steps[colour][bits] = ResolveFromRoot(t.trees[colour], bits);
+      t.steps[colour][bits] = ResolveFromRoot(t.trees[colour], bits, kLookaheadBits);
+    for (unsigned bits = 0; bits < t.shortSteps[colour].size(); ++bits)
+      t.shortSteps[colour][bits] = ResolveFromRoot(t.trees[colour], bits, kShortLookaheadBits);
   }
   return t;
 }
 
 // Up to 57 bits starting at bit `bit` of `bytes` (bit 0 of each byte first).
-std::uint64_t PeekBits(const std::uint8_t* bytes, std::size_t size, std::size_t bit) {
+inline std::uint64_t PeekBits(const std::uint8_t* bytes, std::size_t size, std::size_t bit) {
   const std::size_t first = bit / 8;
-  const std::size_t count = std::min<std::size_t>(8, size - first);
   std::uint64_t word = 0;
-  for (std::size_t k = 0; k < count; ++k) word |= std::uint64_t{bytes[first + k]} << (8 * k);
+  if (size - first >= 8) {
+    for (int k = 0; k < 8; ++k) word |= std::uint64_t{bytes[first + k]} << (8 * k);
+  } else {
+    for (std::size_t k = 0; first + k < size; ++k) word |= std::uint64_t{bytes[first + k]} << (8 * k);
+  }
   return word >> (bit % 8);
 }
 
@@ -222,37 +231,124 @@ void T4Walker::Step(int bit) {
   Leaf(tree.nodes[state_.node]);
 }
 
+namespace {
+
+// Sets pixels [from, from + length) of `line`, most significant bit first.
+inline void Paint(std::uint8_t* line, std::uint32_t from, std::uint32_t length) {
+  const std::uint32_t end = from + length;  // exclusive, length > 0
+  std::uint32_t firstByte = from / 8;
+  const std::uint32_t lastByte = (end - 1) / 8;
+  const auto head = static_cast<std::uint8_t>(0xFFu >> (from % 8));
+  const auto tail = static_cast<std::uint8_t>(0xFFu << (7 - (end - 1) % 8));
+  if (firstByte == lastByte) {
+    line[firstByte] |= head & tail;
+    return;
+  }
+  line[firstByte++] |= head;
+  while (firstByte < lastByte) line[firstByte++] = 0xFF;
+  line[lastByte] |= tail;
+}
+
+}  // namespace
+
+// Runs are by far the most frequent step, so their loop keeps the walk's
+// position and colour in locals (byte writes to the line may alias any member);
+// every other step goes through the same members the per-bit walk uses.
+std::size_t T4Walker::TableSteps(const std::uint8_t* data, std::size_t size, std::size_t bit) {
+  const std::size_t totalBits = size * 8;
+  while (state_.node == 0 && totalBits - bit >= kLookaheadBits && !Finished()) {
+    const std::size_t available = std::min<std::size_t>(57, totalBits - bit);
+    std::uint64_t window = PeekBits(data, size, bit);
+    if (state_.skipOnes) {
+      const std::size_t ones = std::min<std::size_t>(std::countr_one(window), available);
+      if (ones > 0) {
+        bit += ones;
+        continue;
+      }
+      state_.skipOnes = false;  // the zero bit below starts a code from the root
+    }
+    FastStep step = tables_.steps[state_.black ? 1 : 0][window & 0x1FFF];
+    if (step.kind == StepKind::kRun) {
+      // The bits ahead are kept in a register and topped up every few codes.
+      std::uint32_t position = state_.position;
+      bool black = state_.black;
+      const bool waiting = state_.waitingForEol;
+      std::uint8_t* line = state_.line.data();
+      std::uint32_t paintedEnd = dirtyBytes_;
+      const FastStep* longSteps[2] = {tables_.steps[0].data(), tables_.steps[1].data()};
+      const FastStep* shortSteps[2] = {tables_.shortSteps[0].data(), tables_.shortSteps[1].data()};
+      std::size_t held = available;  // valid bits in window
+      for (;;) {
+        bit += step.length;
+        window >>= step.length;
+        held -= step.length;
+        const std::uint32_t run = step.run;
+        if (!waiting && position + run <= kLineBufferBytes * 8u) {
+          if (black && run > 0) {
+            Paint(line, position, run);
+            paintedEnd = std::max(paintedEnd, (position + run + 7) / 8);
+          }
+          position += run;
+          if (run < 64) black = !black;
+        }
+        if (held < kLookaheadBits) {
+          if (totalBits - bit < kLookaheadBits) break;
+          window = PeekBits(data, size, bit);
+          held = std::min<std::size_t>(57, totalBits - bit);
+        }
+        step = shortSteps[black][window & ((1u << kShortLookaheadBits) - 1)];
+        if (step.kind == StepKind::kUnresolved) step = longSteps[black][window & 0x1FFF];
+        if (step.kind != StepKind::kRun) break;
+      }
+      state_.position = position;
+      state_.black = black;
+      state_.eolCount = 0;
+      dirtyBytes_ = paintedEnd;
+      continue;
+    }
+    switch (step.kind) {
+      case StepKind::kEol:
+        bit += step.length;
+        Eol();
+        break;
+      case StepKind::kDead:
+        bit += step.length;
+        Dead();
+        break;
+      case StepKind::kUnresolved: {
+        // Thirteen zero bits: fill before an EOL. Eleven or more zeros and a one
+        // are an EOL; zeros up to the end of the window leave the walk at node 11.
+        const std::size_t zeros = std::min<std::size_t>(std::countr_zero(window), available);
+        if (zeros < available) {
+          bit += zeros + 1;
+          Eol();
+        } else {
+          bit += zeros;
+          state_.node = kElevenZerosNode;
+        }
+        break;
+      }
+      case StepKind::kRun:
+        break;
+    }
+  }
+  return bit;
+}
+
 std::size_t T4Walker::Walk(std::span<const std::uint8_t> bytes) {
   const std::uint8_t* data = bytes.data();
   const std::size_t size = bytes.size();
   const std::size_t totalBits = size * 8;
   std::size_t bit = 0;
   while (bit < totalBits) {
-    const bool atByteStart = bit % 8 == 0;
-    if (atByteStart && Finished()) return bit / 8;
+    if (bit % 8 == 0 && Finished()) return bit / 8;
     // A table step stands for exactly the bits a per-bit walk from the root
-    // would take; anywhere else (inside a code, a long zero run, the last few
-    // bits, or the rest of a byte after the walk finished) go bit by bit.
-    if (!perBitOnly_ && state_.node == 0 && totalBits - bit >= kLookaheadBits && !Finished()) {
-      std::uint64_t window = PeekBits(data, size, bit);
-      if (state_.skipOnes) {
-        const std::size_t available = std::min<std::size_t>(57, totalBits - bit);
-        const std::size_t ones = std::min<std::size_t>(std::countr_one(window), available);
-        if (ones > 0) {
-          bit += ones;
-          continue;
-        }
-        state_.skipOnes = false;
-      }
-      const FastStep& step = tables_.steps[state_.black ? 1 : 0][window & 0x1FFF];
-      if (step.kind != StepKind::kUnresolved) {
-        bit += step.length;
-        if (step.kind == StepKind::kRun)
-          Run(step.run);
-        else if (step.kind == StepKind::kEol)
-          Eol();
-        else
-          Dead();
+    // would take. Anywhere else (inside a code, the last few bits, or the rest
+    // of a byte after the walk finished) go bit by bit.
+    if (!perBitOnly_) {
+      const std::size_t after = TableSteps(data, size, bit);
+      if (after != bit) {
+        bit = after;
         continue;
       }
     }

@@ -93,6 +93,7 @@ class T4Walker {
 
  private:
   void Step(int bit);
+  std::size_t TableSteps(const std::uint8_t* data, std::size_t size, std::size_t bit);
   void Leaf(const CodeTreeNode& leaf);
   void Run(std::uint32_t length);
   void Eol();

@@ -151,52 +151,113 @@ void ReportStatus(UnpackerState& s) {
                  s.bytesToUnpack);
 }
 
+// The page's data bytes, read from the source 4096 at a time and never past
+// DataLength.
+class PageBytes {
+ public:
+  PageBytes(UnpackSource& source, std::uint64_t offset, std::uint32_t dataLength)
+      : source_(source), offset_(offset), unread_(dataLength) {}
+
+  // Bytes of page data not yet handed out.
+  std::uint32_t Remaining() const { return unread_ + static_cast<std::uint32_t>(held_ - used_); }
+
+  // Copies up to `count` bytes; fewer only when the file ends early. Returns the
+  // number copied or a negative file error.
+  long Read(std::uint8_t* out, std::size_t count) {
+    std::size_t copied = 0;
+    while (copied < count) {
+      if (used_ == held_) {
+        if (unread_ == 0) break;
+        const long got = source_.ReadAt(offset_, raw_.data(), std::min<std::size_t>(raw_.size(), unread_));
+        if (got < 0) return got;
+        if (got == 0) break;
+        offset_ += static_cast<std::uint64_t>(got);
+        unread_ -= static_cast<std::uint32_t>(got);
+        held_ = static_cast<std::size_t>(got);
+        used_ = 0;
+      }
+      const std::size_t n = std::min(count - copied, held_ - used_);
+      std::memcpy(out + copied, raw_.data() + used_, n);
+      used_ += n;
+      copied += n;
+    }
+    return static_cast<long>(copied);
+  }
+
+ private:
+  UnpackSource& source_;
+  std::uint64_t offset_;
+  std::uint32_t unread_;
+  std::array<std::uint8_t, kInputBlock> raw_;
+  std::size_t held_ = 0, used_ = 0;
+};
+
 struct Block {
   int error = 0;
-  bool end = false;  // all of the page's bytes used
+  bool end = false;  // nothing more to walk: all of the page's bytes used, or an error
   std::size_t size = 0;
 };
 
-// Reads the next block of coded bytes: one record in record form (a length word
-// above 4096 read as 4096), up to 4096 bytes in stream form, never a byte
-// beyond the page's DataLength. Page data cut short by the end of the file
-// gives -8001.
-Block NextBlock(UnpackerState& s, UnpackSource& source, std::uint64_t& offset,
-                std::uint8_t* bytes) {
-  const std::uint32_t remaining = s.bytesToUnpack - std::min(s.bytesUnpacked, s.bytesToUnpack);
-  Block block;
-  if (s.pageHeader.PageFlags & pfLengthWords) {
-    if (remaining < 2) return {0, true, 0};  // no room for another length word
-    std::uint8_t word[2];
-    const long gotWord = source.ReadAt(offset, word, 2);
-    if (gotWord < 0) return {static_cast<int>(gotWord), true, 0};
-    if (gotWord != 2) return {kErrNotApf, true, 0};
-    block.size = std::min<std::size_t>({ReadU16(word), kInputBlock, remaining - 2u});
-    const long got = source.ReadAt(offset + 2, bytes, block.size);
-    if (got < 0) return {static_cast<int>(got), true, 0};
-    if (static_cast<std::size_t>(got) != block.size) return {kErrNotApf, true, 0};
-    offset += 2 + block.size;
-    s.bytesUnpacked += static_cast<std::uint32_t>(block.size + 2);
-    return block;
+// Record form: as many whole records as fit in one 4096-byte block, their length
+// words left out (the codes run on from one record into the next). A length
+// word above 4096 is read as 4096, and no record reaches past DataLength.
+// Records cut short by the end of the file give -8001.
+class RecordReader {
+ public:
+  explicit RecordReader(PageBytes& bytes) : bytes_(bytes) {}
+
+  Block Next(std::uint8_t* block, std::uint32_t& bytesUnpacked) {
+    std::size_t size = 0;
+    for (;;) {
+      if (pending_ < 0) {
+        if (bytes_.Remaining() < 2) break;  // no room for another length word
+        std::uint8_t word[2];
+        const long got = bytes_.Read(word, 2);
+        if (got < 0) return {static_cast<int>(got), true, 0};
+        if (got != 2) return {kErrNotApf, true, 0};
+        pending_ = static_cast<long>(
+            std::min<std::size_t>({ReadU16(word), kInputBlock, bytes_.Remaining()}));
+      }
+      if (size + static_cast<std::size_t>(pending_) > kInputBlock) break;
+      const long got = bytes_.Read(block + size, static_cast<std::size_t>(pending_));
+      if (got < 0) return {static_cast<int>(got), true, 0};
+      if (got != pending_) return {kErrNotApf, true, 0};
+      size += static_cast<std::size_t>(got);
+      bytesUnpacked += static_cast<std::uint32_t>(got + 2);
+      pending_ = -1;
+    }
+    if (size == 0 && pending_ < 0) return {0, true, 0};
+    return {0, false, size};
   }
-  if (remaining == 0) return {0, true, 0};
-  const long got = source.ReadAt(offset, bytes, std::min<std::size_t>(kInputBlock, remaining));
+
+ private:
+  PageBytes& bytes_;
+  long pending_ = -1;  // length of a record whose length word has been read
+};
+
+// Stream form: up to 4096 bytes; page data cut short by the end of the file
+// gives -8001.
+Block NextStreamBlock(PageBytes& bytes, std::uint8_t* block, std::uint32_t& bytesUnpacked) {
+  if (bytes.Remaining() == 0) return {0, true, 0};
+  const long got = bytes.Read(block, std::min<std::size_t>(kInputBlock, bytes.Remaining()));
   if (got < 0) return {static_cast<int>(got), true, 0};
   if (got == 0) return {kErrNotApf, true, 0};
-  offset += static_cast<std::uint64_t>(got);
-  s.bytesUnpacked += static_cast<std::uint32_t>(got);
-  block.size = static_cast<std::size_t>(got);
-  return block;
+  bytesUnpacked += static_cast<std::uint32_t>(got);
+  return {0, false, static_cast<std::size_t>(got)};
 }
 
 int WalkPageData(UnpackerState& s, UnpackSource& source, std::uint64_t offset,
                  LineOutput& output) {
   T4Walker walker(output);
   walker.SetInvalidCodes(s.invalidCodes);
+  PageBytes pageBytes(source, offset, s.bytesToUnpack);
+  RecordReader records(pageBytes);
+  const bool recordForm = s.pageHeader.PageFlags & pfLengthWords;
   std::array<std::uint8_t, kInputBlock> bytes;
   int result = 0;
   while (!walker.Finished()) {
-    const Block block = NextBlock(s, source, offset, bytes.data());
+    const Block block = recordForm ? records.Next(bytes.data(), s.bytesUnpacked)
+                                   : NextStreamBlock(pageBytes, bytes.data(), s.bytesUnpacked);
     if (block.end) {
       result = block.error;
       break;
