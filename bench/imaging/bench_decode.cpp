@@ -149,8 +149,17 @@ void BM_OurWalkPerBit(benchmark::State& st) { WalkOnly(st, true); }
 
 #ifdef VELTRANE_HAVE_LIBTIFF
 // libtiff's G3 1-D coding of the same page, as a one-strip TIFF in /dev/shm.
+struct ShmFiles {
+  std::string paths[2];
+  ~ShmFiles() {
+    for (const std::string& p : paths)
+      if (!p.empty()) ::unlink(p.c_str());
+  }
+};
+
 std::string LibtiffFile(int which) {
-  static std::string paths[2];
+  static ShmFiles files;
+  std::string* paths = files.paths;
   if (!paths[which].empty()) return paths[which];
   std::string path = "/dev/shm/veltrane-bench-" + std::to_string(::getpid()) + "-" +
                      std::to_string(which) + ".tif";
