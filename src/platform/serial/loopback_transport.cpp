@@ -27,13 +27,19 @@ struct LoopbackTransport::Shared {
   Shared(Clock& c, const LoopbackOptions& o) : clock(c), options(o) {}
 };
 
+// Arrival times grow along each direction, so the bytes still on the wire
+// (not yet landed) are a tail found by binary search.
+namespace {
+template <typename Bytes>
+auto firstInFlight(const Bytes& bytes, int64_t nowUs) {
+  return std::partition_point(bytes.begin(), bytes.end(), [nowUs](const auto& b) { return b.arrivalUs <= nowUs; });
+}
+}  // namespace
+
 // Bytes written but not yet landed at the far end: what fills the wire. Bytes
 // that landed wait for the far end to read them and no longer hold us up.
 std::size_t LoopbackTransport::inFlight(const Direction& d) const {
-  const int64_t nowUs = shared_->clock.nowMs() * 1000;
-  std::size_t n = 0;
-  for (auto it = d.bytes.rbegin(); it != d.bytes.rend() && it->arrivalUs > nowUs; ++it) ++n;
-  return n;
+  return static_cast<std::size_t>(d.bytes.end() - firstInFlight(d.bytes, shared_->clock.nowMs() * 1000));
 }
 
 std::pair<std::unique_ptr<LoopbackTransport>, std::unique_ptr<LoopbackTransport>> LoopbackTransport::makePair(
@@ -115,25 +121,16 @@ void LoopbackTransport::discardInput() {
 void LoopbackTransport::discardOutput() {}
 
 int64_t LoopbackTransport::nextWakeMs(int64_t now) const {
-  // The next byte still on its way to us; landed bytes are hasInput().
-  const Direction& in = shared_->dir[1 - side_];
+  // The next byte still on its way to us (landed bytes are hasInput()), and
+  // when the wire is full, the next of ours to land and so make room.
   const int64_t nowUs = now * 1000;
   int64_t due = kNever;
-  for (const auto& b : in.bytes) {
-    if (b.arrivalUs > nowUs) {
-      due = (b.arrivalUs + 999) / 1000;
-      break;
-    }
-  }
-  // When the wire is full, room appears as its next byte lands.
+  const Direction& in = shared_->dir[1 - side_];
+  if (auto it = firstInFlight(in.bytes, nowUs); it != in.bytes.end()) due = (it->arrivalUs + 999) / 1000;
   const Direction& out = shared_->dir[side_];
   if (shared_->options.bitsPerSecond > 0 && inFlight(out) >= shared_->options.capacity) {
-    for (const auto& b : out.bytes) {
-      if (b.arrivalUs > nowUs) {
-        due = std::min(due, (b.arrivalUs + 999) / 1000);
-        break;
-      }
-    }
+    if (auto it = firstInFlight(out.bytes, nowUs); it != out.bytes.end())
+      due = std::min(due, (it->arrivalUs + 999) / 1000);
   }
   return due;
 }
