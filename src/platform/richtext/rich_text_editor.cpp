@@ -1,6 +1,7 @@
 #include "platform/richtext/rich_text_editor.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QScopedValueRollback>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -75,6 +76,39 @@ RichTextEditor::RichTextEditor(QWidget* parent) : QTextEdit(parent) {
   setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   SetPageLayout(*document(), kLetterHalfInchMargins);
   applyLayoutWidth();
+  connect(document(), &QTextDocument::contentsChange, this, &RichTextEditor::keepFieldsClosed);
+}
+
+// Text typed at the end of a field is ordinary text, and text typed right
+// after a marker is field text, never a second marker. Qt gives typed text the
+// format of the character before it, so the fields are corrected afterwards.
+void RichTextEditor::keepFieldsClosed(int position, int removed, int added) {
+  if (internalEdit_ || added <= 0 || added == removed) return;
+  QTextDocument* doc = document();
+  int end = position + added;
+  QTextCharFormat next = end < doc->characterCount() - 1 ? formatAt(doc, end) : QTextCharFormat();
+  QTextCursor c(doc);
+  internalEdit_ = true;
+  for (int p = position; p < end; ++p) {
+    QTextCharFormat f = formatAt(doc, p);
+    int code = codeOf(f);
+    if (code <= 0) continue;
+    bool insideField = codeOf(next) == code && !isMarker(next);
+    if (!insideField) {
+      f.clearProperty(kPlaceholderCodeProperty);
+    } else if (!isMarker(f)) {
+      continue;
+    }
+    if (isMarker(f)) {
+      f.clearProperty(kPlaceholderMarkerProperty);
+      if (next.hasProperty(QTextFormat::ForegroundBrush)) f.setForeground(next.foreground());
+      else f.clearForeground();
+    }
+    c.setPosition(p);
+    c.setPosition(p + 1, QTextCursor::KeepAnchor);
+    c.setCharFormat(f);
+  }
+  internalEdit_ = false;
 }
 
 void RichTextEditor::clearText() {
@@ -86,6 +120,7 @@ void RichTextEditor::clearText() {
 }
 
 int RichTextEditor::loadRichText(const QByteArray& data, QString* message) {
+  QScopedValueRollback<bool> guard(internalEdit_, true);
   walkPosition_ = -1;
   markersVisible_ = true;
   int rc = LoadRtf(data, *document(), message);
@@ -228,6 +263,7 @@ void RichTextEditor::setWritingNormal() {
 }
 
 void RichTextEditor::insertPlaceholder(int code, const QString& displayText) {
+  QScopedValueRollback<bool> guard(internalEdit_, true);
   QTextCursor c = textCursor();
   QTextCharFormat surrounding = c.charFormat();
   surrounding.clearProperty(kPlaceholderMarkerProperty);
@@ -246,6 +282,7 @@ void RichTextEditor::insertPlaceholder(int code, const QString& displayText) {
 
 int RichTextEditor::mergePlaceholders() {
   if (!getTextToInsert) return 0;
+  QScopedValueRollback<bool> guard(internalEdit_, true);
   std::vector<FieldSpan> fields = findFields(document());
   int merged = 0;
   QTextCursor c(document());
@@ -278,6 +315,7 @@ void RichTextEditor::setMarkersVisible(bool visible) {
 
 // Hidden markers are taken out of the text, so they are neither painted nor saved.
 void RichTextEditor::hideMarkers() {
+  QScopedValueRollback<bool> guard(internalEdit_, true);
   std::vector<FieldSpan> fields = findFields(document());
   QTextCursor c(document());
   c.beginEditBlock();
@@ -291,6 +329,7 @@ void RichTextEditor::hideMarkers() {
 }
 
 void RichTextEditor::showMarkers() {
+  QScopedValueRollback<bool> guard(internalEdit_, true);
   std::vector<FieldSpan> fields = findFields(document());
   QTextCursor c(document());
   c.beginEditBlock();

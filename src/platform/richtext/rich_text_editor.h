@@ -75,6 +75,7 @@ class RichTextEditor : public QTextEdit {
   void startSpellCheck();
 
  private:
+  void keepFieldsClosed(int position, int removed, int added);
   void applyLayoutWidth();
   void hideMarkers();
   void showMarkers();
@@ -84,6 +85,7 @@ class RichTextEditor : public QTextEdit {
   bool wordWrap_ = false;
   bool markersVisible_ = true;
   int walkPosition_ = -1;
+  bool internalEdit_ = false;  // set while this class edits fields itself
   QImage zoomDevice_;
 };
 
