@@ -275,8 +275,11 @@ std::size_t T4Walker::TableSteps(const std::uint8_t* data, std::size_t size, std
       const bool waiting = state_.waitingForEol;
       std::uint8_t* line = state_.line.data();
       std::uint32_t paintedEnd = dirtyBytes_;
-      const FastStep* longSteps[2] = {tables_.steps[0].data(), tables_.steps[1].data()};
-      const FastStep* shortSteps[2] = {tables_.shortSteps[0].data(), tables_.shortSteps[1].data()};
+      // Both colours' tables lie back to back: the colour picks the half.
+      const FastStep* longSteps = tables_.steps[0].data();
+      const FastStep* shortSteps = tables_.shortSteps[0].data();
+      static_assert(sizeof(tables_.steps) == 2 * sizeof(tables_.steps[0]));
+      static_assert(sizeof(tables_.shortSteps) == 2 * sizeof(tables_.shortSteps[0]));
       std::size_t held = available;  // valid bits in window
       for (;;) {
         bit += step.length;
@@ -296,8 +299,10 @@ std::size_t T4Walker::TableSteps(const std::uint8_t* data, std::size_t size, std
           window = PeekBits(data, size, bit);
           held = std::min<std::size_t>(57, totalBits - bit);
         }
-        step = shortSteps[black][window & ((1u << kShortLookaheadBits) - 1)];
-        if (step.kind == StepKind::kUnresolved) step = longSteps[black][window & 0x1FFF];
+        const unsigned colour = black ? 1u : 0u;
+        step = shortSteps[colour << kShortLookaheadBits | (window & ((1u << kShortLookaheadBits) - 1))];
+        if (step.kind == StepKind::kUnresolved)
+          step = longSteps[colour << kLookaheadBits | (window & ((1u << kLookaheadBits) - 1))];
         if (step.kind != StepKind::kRun) break;
       }
       state_.position = position;
