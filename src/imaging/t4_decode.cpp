@@ -136,6 +136,22 @@ inline std::uint64_t PeekBits(const std::uint8_t* bytes, std::size_t size, std::
   return word >> (bit % 8);
 }
 
+// Sets pixels [from, from + length) of `line`, most significant bit first.
+inline void Paint(std::uint8_t* line, std::uint32_t from, std::uint32_t length) {
+  const std::uint32_t end = from + length;  // exclusive, length > 0
+  std::uint32_t firstByte = from / 8;
+  const std::uint32_t lastByte = (end - 1) / 8;
+  const auto head = static_cast<std::uint8_t>(0xFFu >> (from % 8));
+  const auto tail = static_cast<std::uint8_t>(0xFFu << (7 - (end - 1) % 8));
+  if (firstByte == lastByte) {
+    line[firstByte] |= head & tail;
+    return;
+  }
+  line[firstByte++] |= head;
+  while (firstByte < lastByte) line[firstByte++] = 0xFF;
+  line[lastByte] |= tail;
+}
+
 }  // namespace
 
 void BuildCodeTree(bool black, CodeTree& tree) {
@@ -162,20 +178,8 @@ void T4Walker::StartPage() {
 
 void T4Walker::PaintBlack(std::uint32_t from, std::uint32_t length) {
   if (length == 0) return;
-  std::uint8_t* line = state_.line.data();
-  const std::uint32_t end = from + length;  // exclusive
-  std::uint32_t firstByte = from / 8;
-  const std::uint32_t lastByte = (end - 1) / 8;
-  const auto head = static_cast<std::uint8_t>(0xFFu >> (from % 8));
-  const auto tail = static_cast<std::uint8_t>(0xFFu << (7 - (end - 1) % 8));
-  if (firstByte == lastByte) {
-    line[firstByte] |= head & tail;
-  } else {
-    line[firstByte++] |= head;
-    std::memset(line + firstByte, 0xFF, lastByte - firstByte);
-    line[lastByte] |= tail;
-  }
-  dirtyBytes_ = std::max(dirtyBytes_, lastByte + 1);
+  Paint(state_.line.data(), from, length);
+  dirtyBytes_ = std::max(dirtyBytes_, (from + length + 7) / 8);
 }
 
 void T4Walker::Run(std::uint32_t length) {
@@ -231,25 +235,6 @@ void T4Walker::Step(int bit) {
   Leaf(tree.nodes[state_.node]);
 }
 
-namespace {
-
-// Sets pixels [from, from + length) of `line`, most significant bit first.
-inline void Paint(std::uint8_t* line, std::uint32_t from, std::uint32_t length) {
-  const std::uint32_t end = from + length;  // exclusive, length > 0
-  std::uint32_t firstByte = from / 8;
-  const std::uint32_t lastByte = (end - 1) / 8;
-  const auto head = static_cast<std::uint8_t>(0xFFu >> (from % 8));
-  const auto tail = static_cast<std::uint8_t>(0xFFu << (7 - (end - 1) % 8));
-  if (firstByte == lastByte) {
-    line[firstByte] |= head & tail;
-    return;
-  }
-  line[firstByte++] |= head;
-  while (firstByte < lastByte) line[firstByte++] = 0xFF;
-  line[lastByte] |= tail;
-}
-
-}  // namespace
 
 // Runs are by far the most frequent step, so their loop keeps the walk's
 // position and colour in locals (byte writes to the line may alias any member);
