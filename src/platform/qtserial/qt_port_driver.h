@@ -7,6 +7,8 @@
 //   serial::Dispatcher dispatcher;          // on the real clock
 //   qtserial::QtPortDriver driver(dispatcher);
 //   serial::ComPort port(dispatcher);       // ports may come and go at any time
+//
+// Qt timers run on real time: use it with a dispatcher on the real clock.
 #pragma once
 
 #include <QObject>

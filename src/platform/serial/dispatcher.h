@@ -9,6 +9,9 @@
 //   - an outside event loop: watches() and nextDeadlineMs() say what to wait
 //     for, processAll() does the work, and the change listener tells the
 //     outside loop to look again (veltrane_qtserial does this for Qt).
+//
+// Ports register themselves with the dispatcher they are built with and must
+// be destroyed before it. One dispatcher serves one thread.
 #pragma once
 
 #include <cstdint>
