@@ -7,10 +7,7 @@
 #include "imaging/imaging_errors.h"
 #include "imaging/input_reader.h"
 #include "imaging/input_text.h"
-#if __has_include("imaging/tiff_input.h")
 #include "imaging/tiff_input.h"
-#define VELTRANE_HAVE_TIFF_INPUT 1
-#endif
 
 namespace veltrane::imaging {
 
@@ -120,11 +117,7 @@ void TCustomFaxConverter::ConvertToApf() {
       case idDcx: reader = MakeDcxInputReader(); break;
       case idBmp: reader = MakeBmpInputReader(); break;
       case idUser: reader = std::make_unique<UserInputReader>(*this); break;
-      case idTiff:
-#ifdef VELTRANE_HAVE_TIFF_INPUT
-        reader = MakeTiffInputReader();
-#endif
-        break;
+      case idTiff: reader = MakeTiffInputReader(); break;
       default: break;
     }
   } catch (const std::bad_alloc&) {

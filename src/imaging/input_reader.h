@@ -30,9 +30,8 @@ class InputReader {
   virtual void CloseInput(ConverterState& state) = 0;
 };
 
-// The TIFF input kind lives with the TIFF code (imaging/tiff_input.h, when present):
-//   std::unique_ptr<InputReader> MakeTiffInputReader();
-// The readers of this folder:
+// The readers of this folder (the TIFF one is in imaging/tiff_input.h, the
+// text one in imaging/input_text.h):
 std::unique_ptr<InputReader> MakeBmpInputReader();
 std::unique_ptr<InputReader> MakePcxInputReader();
 std::unique_ptr<InputReader> MakeDcxInputReader();
