@@ -202,8 +202,9 @@ Status Table::Open(const std::string& dbf_path, const OpenOptions& options) {
   t.dbf_path = dbf_path;
   t.memo_path = t.layout.has_memo() ? SiblingPath(dbf_path, "FPT") : "";
   t.index_path = SiblingPath(dbf_path, "CDX");
-  const auto* first = bytes.value().data() + t.layout.header_length;
-  t.records.assign(first, first + size_t(t.layout.record_count) * t.layout.record_length);
+  t.records = std::move(bytes.value());
+  t.records_base = t.layout.header_length;
+  t.records.resize(t.records_base + size_t(t.layout.record_count) * t.layout.record_length);
   if (truncated) {
     // Records cut off by a damaged file: keep the whole ones and say so in the header.
     if (Status s = t.WriteHeaderPrefix(); !s.ok()) return fail(s);

@@ -27,7 +27,10 @@ struct Table::Impl {
 
   // table contents: the records are kept in memory, written through on change
   DbfLayout layout;
+  // The table file image as read, cut after the last record: the records
+  // start at `records_base` (the header length), or 0 after a pack.
   std::vector<uint8_t> records;
+  size_t records_base = 0;
   uint32_t live_count = 0;
 
   // view
@@ -48,10 +51,12 @@ struct Table::Impl {
   bool sync_each() const { return options.sync == SyncMode::kEveryOperation; }
   uint32_t count() const { return layout.record_count; }
   const uint8_t* record(uint32_t recno) const {
-    return records.data() + size_t(recno - 1) * layout.record_length;
+    return records.data() + records_base + size_t(recno - 1) * layout.record_length;
   }
-  uint8_t* record(uint32_t recno) { return records.data() + size_t(recno - 1) * layout.record_length; }
-  RecordSpan span() const { return {records.data(), count(), layout.record_length}; }
+  uint8_t* record(uint32_t recno) {
+    return records.data() + records_base + size_t(recno - 1) * layout.record_length;
+  }
+  RecordSpan span() const { return {records.data() + records_base, count(), layout.record_length}; }
   bool deleted(uint32_t recno) const { return record(recno)[0] == uint8_t(kDeletedFlag); }
   bool hides_deleted() const { return filter_live || skip_deleted; }
   bool visible(uint32_t recno) const;

@@ -74,8 +74,9 @@ Status Table::Pack() {
   // New contents in memory: the live records, their memos copied with new
   // block numbers.
   DbfLayout layout = t.layout;
-  std::vector<uint8_t> records;
-  records.reserve(size_t(t.live_count) * layout.record_length);
+  std::vector<uint8_t> image = EncodeDbfHeader(layout);
+  const size_t base = image.size();
+  image.reserve(base + size_t(t.live_count) * layout.record_length + 1);
   MemoImage memo(t.memo.is_open() ? t.memo.block_size() : kDefaultMemoBlockSize);
   int reported = -1;
   for (uint32_t r = 1; r <= t.count(); ++r) {
@@ -83,11 +84,11 @@ Status Table::Pack() {
     if (t.progress && percent != reported) t.progress(percent);
     reported = percent;
     if (t.deleted(r)) continue;
-    const size_t at = records.size();
-    records.insert(records.end(), t.record(r), t.record(r) + layout.record_length);
+    const size_t at = image.size();
+    image.insert(image.end(), t.record(r), t.record(r) + layout.record_length);
     for (size_t f = 0; f < layout.fields.size(); ++f) {
       if (layout.fields[f].type != 'M') continue;
-      char* ref = reinterpret_cast<char*>(records.data() + at + layout.offsets[f]);
+      char* ref = reinterpret_cast<char*>(image.data() + at + layout.offsets[f]);
       uint32_t block = 0;
       if (!ParseMemoRef(std::string_view(ref, 10), &block)) {
         return Status(kCorrupt, "damaged memo reference in record " + std::to_string(r));
@@ -98,9 +99,10 @@ Status Table::Pack() {
       FormatMemoRef(text.value().empty() ? 0 : memo.Add(text.value()), 10, ref);
     }
   }
-  layout.record_count = uint32_t(records.size() / layout.record_length);
-  std::vector<uint8_t> image = EncodeDbfHeader(layout);
-  image.insert(image.end(), records.begin(), records.end());
+  layout.record_count = uint32_t((image.size() - base) / layout.record_length);
+  uint8_t prefix[8];
+  EncodeHeaderPrefix(layout, prefix);
+  std::memcpy(image.data(), prefix, sizeof prefix);
   image.push_back(kEndOfFile);
 
   // Written aside and flushed; the new table file is locked before it gets
@@ -144,7 +146,9 @@ Status Table::Pack() {
 
   t.dbf = std::move(fresh);
   t.layout = layout;
-  t.records = std::move(records);
+  image.pop_back();  // the end-of-file mark is not a record
+  t.records = std::move(image);
+  t.records_base = base;
   t.live_count = t.count();
   if (with_memo) {
     if (Status s = t.memo.Open(t.memo_path); !s.ok()) return s;
