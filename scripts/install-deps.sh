@@ -7,6 +7,7 @@ packages=(
   qt6-base-dev libhunspell-dev hunspell-en-us fonts-liberation2
   libtiff-dev libtiff-tools libspandsp-dev efax
   python3-dbf python3-dbfread xvfb poppler-utils pkg-config
+  libreoffice-writer-nogui
 )
 missing=()
 for p in "${packages[@]}"; do
