@@ -16,6 +16,7 @@ constexpr Micros kPumpInterval = 20 * kMs;
 constexpr Micros kHdlcIdleLimit = 5 * kSecond;  // flags with no frame: the host is gone
 constexpr Micros kUnderrunLimit = 10 * kSecond;
 constexpr std::size_t kMaxFrame = 260;
+constexpr std::size_t kTailSlots = 5;
 
 bool listed(const std::string& list, int code) {
   std::stringstream ss(list);
@@ -236,6 +237,9 @@ void Modem::pumpData() {
   // Keep about two slots queued on the line so the carrier never idles between pumps.
   while (tx_.freeAt() < sched_.now() + 2 * kPumpInterval) {
     if (txBuf_.empty() && txEnded_) {
+      // The carrier runs on briefly after the last byte, as a modem's
+      // transmitter drains; receivers see a little fill after the data.
+      tx_.sendData(Bytes(slot * kTailSlots, 0));
       tx_.stop([this] {
         setMode(Mode::Command);
         result(Result::Ok);

@@ -62,7 +62,8 @@ void Transmitter::stop(std::function<void()> done) {
     return;
   }
   int m = modulation_;
-  Micros end = freeAt() + (m == kV21 ? byteTime(kV21, 1) : 10 * kMs);
+  // A frame's time already counts its closing flag.
+  Micros end = freeAt() + (m == kV21 ? 0 : 10 * kMs);
   freeAt_ = end;
   modulation_ = 0;
   emitAt(end, LineSignal{LineSignal::Kind::CarrierOff, m, {}}, std::move(done));
