@@ -51,22 +51,32 @@ int TiffFile::parse(std::span<const uint8_t> bytes) {
   std::set<uint32_t> seen;  // a chain that loops back is corrupt, not endless
   uint32_t offset = u32(4);
   do {
-    if (ifds_.size() >= kTiffMaxPages || !seen.insert(offset).second) return kErrBadGraphicsFormat;
-    std::vector<Entry> entries;
+    uint16_t count = 0;
     uint32_t next = 0;
-    if (int rc = parseIfd(offset, entries, next); rc < 0) return rc;
-    ifds_.push_back(std::move(entries));
+    if (ifds_.size() >= kTiffMaxPages || !seen.insert(offset).second ||
+        ifdBounds(offset, count, next) < 0) {
+      ifds_.clear();
+      return kErrBadGraphicsFormat;
+    }
+    ifds_.push_back(offset);
     offset = next;
   } while (offset != 0);
   return 0;
 }
 
-int TiffFile::parseIfd(uint32_t offset, std::vector<Entry>& entries, uint32_t& next) const {
-  const std::size_t size = bytes_.size();
-  if (offset < 8 || uint64_t(offset) + 2 > size) return kErrBadGraphicsFormat;
-  const uint16_t n = u16(offset);
-  const uint64_t end = uint64_t(offset) + 2 + 12ull * n + 4;
-  if (n == 0 || end > size) return kErrBadGraphicsFormat;
+int TiffFile::ifdBounds(uint32_t offset, uint16_t& count, uint32_t& next) const {
+  if (offset < 8 || uint64_t(offset) + 2 > bytes_.size()) return kErrBadGraphicsFormat;
+  count = u16(offset);
+  if (count == 0 || uint64_t(offset) + 2 + 12ull * count + 4 > bytes_.size()) return kErrBadGraphicsFormat;
+  next = u32(offset + 2 + 12u * count);
+  return 0;
+}
+
+int TiffFile::parseEntries(uint32_t offset, Entries& entries) const {
+  uint16_t n = 0;
+  uint32_t next = 0;
+  if (int rc = ifdBounds(offset, n, next); rc < 0) return rc;
+  entries.clear();
   entries.reserve(n);
   for (uint16_t i = 0; i < n; ++i) {
     const std::size_t at = offset + 2 + 12u * i;
@@ -76,17 +86,16 @@ int TiffFile::parseIfd(uint32_t offset, std::vector<Entry>& entries, uint32_t& n
     const uint64_t total = uint64_t(e.count) * unit;
     if (total > 4) {
       const uint32_t pos = u32(at + 8);
-      if (uint64_t(pos) + total > size) return kErrBadGraphicsFormat;
+      if (uint64_t(pos) + total > bytes_.size()) return kErrBadGraphicsFormat;
       e.value_pos = pos;
     }
     entries.push_back(e);
   }
-  next = u32(offset + 2 + 12u * n);
   return 0;
 }
 
-const TiffFile::Entry* TiffFile::find(std::size_t page, uint16_t tag) const {
-  for (const Entry& e : ifds_[page])
+const TiffFile::Entry* TiffFile::find(const Entries& entries, uint16_t tag) {
+  for (const Entry& e : entries)
     if (e.tag == tag) return &e;
   return nullptr;
 }
@@ -102,16 +111,16 @@ bool TiffFile::readUInt(const Entry& e, uint32_t index, uint32_t& out) const {
 }
 
 // A single unsigned value; `present` tells whether the tag was there at all.
-bool TiffFile::readSingle(std::size_t page, uint16_t tag, uint32_t& out, bool& present) const {
-  const Entry* e = find(page, tag);
+bool TiffFile::readSingle(const Entries& entries, uint16_t tag, uint32_t& out, bool& present) const {
+  const Entry* e = find(entries, tag);
   present = e != nullptr;
   if (!e) return true;
   return readUInt(*e, 0, out);
 }
 
-bool TiffFile::readArray(std::size_t page, uint16_t tag, std::vector<uint32_t>& out) const {
+bool TiffFile::readArray(const Entries& entries, uint16_t tag, std::vector<uint32_t>& out) const {
   out.clear();
-  const Entry* e = find(page, tag);
+  const Entry* e = find(entries, tag);
   if (!e || e->count == 0) return false;
   out.resize(e->count);  // bounded: parseIfd checked every value lies in the file
   for (uint32_t i = 0; i < e->count; ++i)
@@ -119,8 +128,8 @@ bool TiffFile::readArray(std::size_t page, uint16_t tag, std::vector<uint32_t>& 
   return true;
 }
 
-double TiffFile::readRational(std::size_t page, uint16_t tag) const {
-  const Entry* e = find(page, tag);
+double TiffFile::readRational(const Entries& entries, uint16_t tag) const {
+  const Entry* e = find(entries, tag);
   if (!e || e->count == 0) return 0;
   if (e->type == kTypeRational) {
     const uint32_t num = u32(e->value_pos), den = u32(e->value_pos + 4);
@@ -133,6 +142,8 @@ double TiffFile::readRational(std::size_t page, uint16_t tag) const {
 int TiffFile::readPage(std::size_t index, TiffPage& page) const {
   if (index >= ifds_.size()) return kErrBadGraphicsFormat;
   page = TiffPage{};
+  Entries entries;
+  if (int rc = parseEntries(ifds_[index], entries); rc < 0) return rc;
   struct Field {
     uint16_t tag;
     uint32_t* target;
@@ -149,7 +160,7 @@ int TiffFile::readPage(std::size_t index, TiffPage& page) const {
   };
   for (const Field& f : fields) {
     bool present = false;
-    if (!readSingle(index, f.tag, *f.target, present)) return kErrBadGraphicsFormat;
+    if (!readSingle(entries, f.tag, *f.target, present)) return kErrBadGraphicsFormat;
     if (f.required && !present) return kErrBadGraphicsFormat;
   }
   if (width == 0 || bps > 0xFFFF || spp > 0xFFFF || compression > 0xFFFF || photometric > 0xFFFF)
@@ -163,16 +174,16 @@ int TiffFile::readPage(std::size_t index, TiffPage& page) const {
   page.fill_order = fill == 2 ? 2 : 1;
   page.rows_per_strip = rps == 0 || rps > length ? length : rps;
 
-  const double dpi = readRational(index, kTagYResolution);
+  const double dpi = readRational(entries, kTagYResolution);
   page.y_dpi = unit == 3 ? dpi * 2.54 : dpi;
 
-  if (!readArray(index, kTagStripOffsets, page.strip_offsets)) return kErrBadGraphicsFormat;
+  if (!readArray(entries, kTagStripOffsets, page.strip_offsets)) return kErrBadGraphicsFormat;
   const std::size_t strips =
       page.rows_per_strip == 0 ? 0 : (uint64_t(length) + page.rows_per_strip - 1) / page.rows_per_strip;
   if (page.strip_offsets.size() < strips) return kErrBadGraphicsFormat;
 
   const std::size_t size = bytes_.size();
-  if (!readArray(index, kTagStripByteCounts, page.strip_byte_counts)) {
+  if (!readArray(entries, kTagStripByteCounts, page.strip_byte_counts)) {
     // Writers may leave the counts out of an uncompressed single-strip page;
     // the strip then reaches as far as its rows need.
     if (compression != kCompressionNone || strips > 1) return kErrBadGraphicsFormat;

@@ -87,8 +87,11 @@ struct TiffPage {
 
 class TiffFile {
  public:
-  // Checks the header and walks the whole IFD chain. 0 or kErrBadGraphicsFormat.
-  // The bytes are borrowed and must outlive this object.
+  // Checks the header and walks the whole IFD chain, each IFD inside the file.
+  // 0 or kErrBadGraphicsFormat. The entries of a page are read (and their
+  // values checked) only by readPage, so memory stays proportional to the
+  // page count even when IFDs overlap. The bytes are borrowed and must
+  // outlive this object.
   int parse(std::span<const uint8_t> bytes);
 
   std::size_t pageCount() const { return ifds_.size(); }
@@ -105,18 +108,20 @@ class TiffFile {
     uint32_t count;
     std::size_t value_pos;  // where the values start in the file
   };
-  int parseIfd(uint32_t offset, std::vector<Entry>& entries, uint32_t& next) const;
-  const Entry* find(std::size_t page, uint16_t tag) const;
+  using Entries = std::vector<Entry>;
+  int ifdBounds(uint32_t offset, uint16_t& count, uint32_t& next) const;
+  int parseEntries(uint32_t offset, Entries& entries) const;
+  static const Entry* find(const Entries& entries, uint16_t tag);
   bool readUInt(const Entry& e, uint32_t index, uint32_t& out) const;
-  bool readSingle(std::size_t page, uint16_t tag, uint32_t& out, bool& present) const;
-  bool readArray(std::size_t page, uint16_t tag, std::vector<uint32_t>& out) const;
-  double readRational(std::size_t page, uint16_t tag) const;
+  bool readSingle(const Entries& entries, uint16_t tag, uint32_t& out, bool& present) const;
+  bool readArray(const Entries& entries, uint16_t tag, std::vector<uint32_t>& out) const;
+  double readRational(const Entries& entries, uint16_t tag) const;
   uint16_t u16(std::size_t pos) const;
   uint32_t u32(std::size_t pos) const;
 
   std::span<const uint8_t> bytes_;
   bool big_endian_ = false;
-  std::vector<std::vector<Entry>> ifds_;
+  std::vector<uint32_t> ifds_;  // offset of each page's IFD
 };
 
 // Reads a TIFF file into memory; files over kTiffMaxFileSize are refused with
