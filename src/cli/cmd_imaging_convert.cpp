@@ -9,6 +9,7 @@
 #include "cli/command.h"
 #include "imaging/apf.h"
 #include "imaging/fax_converter.h"
+#include "imaging/tiff_reader.h"
 
 namespace veltrane::cli {
 namespace {
@@ -30,6 +31,15 @@ bool InputKind(const std::string& type, TFaxInputDocumentType& kind) {
       return true;
     }
   return false;
+}
+
+// True for a TIFF whose first page is G3 fax data, which convert does not take.
+bool IsG3Tiff(const std::string& path) {
+  std::vector<std::uint8_t> bytes;
+  imaging::TiffFile file;
+  imaging::TiffPage page;
+  return imaging::ReadTiffFile(path, bytes) == 0 && file.parse(bytes) == 0 && file.readPage(0, page) == 0 &&
+         page.compression == imaging::kCompressionG3;
 }
 
 int RunConvert(const std::vector<std::string>& args) {
@@ -86,6 +96,8 @@ int RunConvert(const std::vector<std::string>& args) {
     converter.ConvertToApf();
   } catch (const imaging::EFaxException& e) {
     std::cerr << "veltrane-fax: " << in << ": " << e.what() << "\n";
+    if (kind == TFaxInputDocumentType::idTiff && e.Code() == imaging::kErrBadGraphicsFormat && IsG3Tiff(in))
+      std::cerr << "veltrane-fax: G3 fax TIFF files are brought in with: veltrane-fax import " << in << "\n";
     return 1;
   }
   const std::string out = converter.State() ? converter.State()->outputFileName : converter.OutFileName();
