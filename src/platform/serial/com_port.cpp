@@ -586,10 +586,7 @@ void ComPort::processPendingEvents() {
   dispatcher_.deliverPort(*this);
 }
 
-void ComPort::pumpEvents(int64_t maxWaitMs) {
-  dispatcher_.waitForPort(*this, maxWaitMs);
-  processPendingEvents();
-}
+void ComPort::pumpEvents(int64_t maxWaitMs) { dispatcher_.runOnce(maxWaitMs); }
 
 bool ComPort::waitForString(std::string_view text, long ticks, bool ignoreCase) {
   if (!transport_) return false;
@@ -609,7 +606,8 @@ bool ComPort::waitForString(std::string_view text, long ticks, bool ignoreCase) 
     }
     const int64_t now = dispatcher_.nowMs();
     if (now >= deadline) return false;
-    pumpEvents(deadline - now);
+    dispatcher_.waitForPort(*this, deadline - now);
+    service();
   }
 }
 

@@ -169,11 +169,16 @@ class ComPort {
   // Moves bytes between transport and buffers, checks triggers and delivers
   // waiting events (unless suspended, or a handler is already running).
   void processPendingEvents();
-  // Waits until something happens on this port or `maxWaitMs` pass, then
-  // processes its events. Used by synchronous waits; runs no other port's handlers.
+  // One step of a synchronous wait for the modem: waits until something
+  // happens on any port or `maxWaitMs` pass, then processes every port's
+  // events, so other ports' handlers and timers keep running meanwhile (this
+  // port's own handlers only if its delivery is not suspended, and none at
+  // all while a handler is running).
   void pumpEvents(int64_t maxWaitMs);
   // Waits for `text` (letter case ignored when asked) consuming the input, for
-  // up to `ticks` engine ticks; true when it arrived.
+  // up to `ticks` engine ticks; true when it arrived. Only this port is
+  // serviced meanwhile and no handler runs; on a virtual clock other ports'
+  // timers that fall due during the wait fire when it ends.
   bool waitForString(std::string_view text, long ticks, bool ignoreCase = true);
 
   // --- bookkeeping ----------------------------------------------------------

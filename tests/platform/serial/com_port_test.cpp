@@ -225,6 +225,30 @@ TEST_F(ComPortTest, HandlersAreNeverCalledInsideEachOther) {
   EXPECT_EQ(countOf(t), 1) << "the timer that expired during the wait comes after it";
 }
 
+// While one port waits synchronously for its modem, the other ports of the
+// thread go on: their timers fire on time, their handlers run.
+TEST_F(ComPortTest, ASynchronousWaitLetsOtherPortsRun) {
+  openLine({.bitsPerSecond = 10, .capacity = 64});  // a second per byte
+  ComPort other(disp);
+  auto [near, far] = LoopbackTransport::makePair(clock);
+  ASSERT_EQ(other.openTransport(std::move(near)), 0);
+  const int t = other.addTimerTrigger();
+  int64_t otherFiredAt = 0;
+  other.registerHandler([&](int, int trigger, int) {
+    if (trigger == t) otherFiredAt = clock.nowMs();
+  });
+  const int64_t start = clock.nowMs();
+  other.setTimerTriggerMs(t, 500, true);
+  port.setDataAvailableNotify(true);
+  const bool was = port.setDeliverySuspended(true);
+  modemSends("K");
+  while (!port.charReady()) port.pumpEvents(10'000);
+  port.setDeliverySuspended(was);
+  EXPECT_EQ(clock.nowMs() - start, 1000);
+  EXPECT_EQ(otherFiredAt - start, 500);
+  EXPECT_TRUE(events.empty()) << "the waiting port's own delivery stayed suspended";
+}
+
 TEST_F(ComPortTest, TriggerSlotsAndHandles) {
   openLine();
   std::vector<int> handles;
