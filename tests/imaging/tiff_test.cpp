@@ -170,7 +170,7 @@ std::vector<uint8_t> StorePage(const MonoBitmap& bm, const StoredForm& form) {
 
 // Reads every row of page `index`; the error of the first failing step, else 0.
 int ReadAllRows(const std::vector<uint8_t>& file, MonoBitmap& out, std::size_t index = 0,
-                unsigned kinds = kRowsAll) {
+                unsigned kinds = kRowsAll, uint32_t* damaged = nullptr) {
   TiffFile tiff;
   if (int rc = tiff.parse(file); rc < 0) return rc;
   TiffPage page;
@@ -182,6 +182,7 @@ int ReadAllRows(const std::vector<uint8_t>& file, MonoBitmap& out, std::size_t i
   int rc;
   while ((rc = rows.ReadRow(row.data())) == 1) all.push_back(row);
   if (rc < 0) return rc;
+  if (damaged) *damaged = rows.DamagedRows();
   out = MonoBitmap(int(page.width), int(all.size()));
   for (std::size_t y = 0; y < all.size(); ++y) std::memcpy(out.Row(int(y)), all[y].data(), all[y].size());
   return 0;
@@ -333,14 +334,16 @@ TEST(TiffPackBits, KnownVectorAndRoundTrips) {
   }
 }
 
-// Our Class F pages read back through our own G3 row reader.
+// G3 pages read back through our own row reader; clean data has no damaged row.
 std::vector<MonoBitmap> ReadPagesBack(const std::vector<uint8_t>& file) {
   TiffFile tiff;
   EXPECT_EQ(tiff.parse(file), 0);
   std::vector<MonoBitmap> pages;
   for (std::size_t i = 0; i < tiff.pageCount(); ++i) {
     MonoBitmap bm;
-    EXPECT_EQ(ReadAllRows(file, bm, i, kRowsG3), 0);
+    uint32_t damaged = 99;
+    EXPECT_EQ(ReadAllRows(file, bm, i, kRowsG3, &damaged), 0);
+    EXPECT_EQ(damaged, 0u) << "page " << i;
     pages.push_back(bm);
   }
   return pages;
