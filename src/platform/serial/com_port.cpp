@@ -640,7 +640,9 @@ int64_t ComPort::nextDeadlineMs() const {
     const Trigger& t = triggers_[i];
     if (!t.active) continue;
     if (t.kind == Trigger::Kind::Timer) due = std::min(due, t.dueMs);
-    else if (t.statusType == StatusTrigger::ModemStatus) due = std::min(due, now + kLinePollMs);
+    else if (t.statusType == StatusTrigger::ModemStatus) {
+      if (t.armedStatus.available) due = std::min(due, now + kLinePollMs);  // lines give no wake-up
+    }
     else if (bufferTriggerDue(t)) return now;
   }
   if (!failed_) {

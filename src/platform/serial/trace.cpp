@@ -16,6 +16,19 @@ std::string seconds(int64_t relMs) {
   return buf;
 }
 
+// Sessions are appended so that a dialog trying one port after another keeps
+// them all; a file grown past this size is started afresh by the next session.
+constexpr long kMaxFileBytes = 4L << 20;
+
+std::FILE* openForSession(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "a");
+  if (f && std::ftell(f) > kMaxFileBytes) {
+    std::fclose(f);
+    f = std::fopen(path.c_str(), "w");
+  }
+  return f;
+}
+
 }  // namespace
 
 std::string wallClockStamp() {
@@ -62,7 +75,7 @@ std::string PortTrace::formatLine(int64_t relMs, TraceDir dir, const uint8_t* by
 
 bool PortTrace::writeOut() {
   if (path_.empty() || (count_ == 0 && headerWritten_)) return true;
-  std::FILE* f = std::fopen(path_.c_str(), "a");
+  std::FILE* f = headerWritten_ ? std::fopen(path_.c_str(), "a") : openForSession(path_);
   if (!f) return false;
   if (!headerWritten_) {
     std::fprintf(f, "Trace of %s opened %s\n", device_.c_str(), wallClockStamp().c_str());
@@ -89,7 +102,7 @@ bool PortTrace::writeOut() {
 
 PortLog::PortLog(std::string path, std::string deviceName, int64_t originMs) : origin_(originMs) {
   if (path.empty()) return;
-  file_ = std::fopen(path.c_str(), "a");
+  file_ = openForSession(path);
   if (file_) std::fprintf(file_, "Log of %s opened %s\n", deviceName.c_str(), wallClockStamp().c_str());
 }
 

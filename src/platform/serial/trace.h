@@ -9,7 +9,8 @@
 //        0.131 Rx 0D 0A 4F 4B 0D 0A                               |..OK..|
 //
 // Times are seconds since the port opened; the printable column shows bytes
-// 32..126 as themselves and every other byte as '.'.
+// 32..126 as themselves and every other byte as '.'. Both files take one
+// session after another; one grown past 4 MB is started afresh.
 //
 // Log: one line per port or dispatcher event, appended as it happens:
 //

@@ -95,5 +95,24 @@ TEST_F(TraceTest, ALongSessionKeepsItsNewestBytes) {
   EXPECT_NE(both.find("|ATZ.|"), std::string::npos);
 }
 
+TEST_F(TraceTest, AnOverlongFileIsStartedAfresh) {
+  {
+    std::ofstream big(tracePath);
+    big << std::string((4 << 20) + 1, '.');
+    std::ofstream small(logPath);
+    small << "earlier session\n";
+  }
+  port.setTrace({.path = tracePath});
+  port.setLogFile(logPath);
+  openLine();
+  port.putString("AT\r");
+  runFor(1);
+  port.close();
+  const std::string trace = readFile(tracePath);
+  EXPECT_EQ(trace.rfind("Trace of loopback A", 0), 0u);
+  EXPECT_LT(trace.size(), 1000u);
+  EXPECT_EQ(readFile(logPath).rfind("earlier session\nLog of loopback A", 0), 0u) << "a small file is appended to";
+}
+
 }  // namespace
 }  // namespace veltrane::serial::testing
