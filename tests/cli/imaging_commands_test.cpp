@@ -225,6 +225,32 @@ TEST_F(ImagingCommands, FailuresPrintTheMessageAndExitNonZero) {
   }
 }
 
+// efix (from efax), a fax program of its own, reads the TIFF files we export
+// and writes G3 TIFF files we import, pixel for pixel both ways.
+TEST_F(ImagingCommands, EfixReadsOurTiffAndWritesTiffWeImport) {
+  if (std::system("command -v efix >/dev/null 2>&1") != 0) GTEST_SKIP() << "efix (efax) is not installed";
+  for (const auto& [name, page] : testpages::VariedPages()) {
+    if (page.width != 1728) continue;
+    SCOPED_TRACE(name);
+    const std::string apf = Path(name + ".apf");
+    ASSERT_EQ(WriteMonoBmp(Path(name + ".bmp"), page), 0);
+    ASSERT_EQ(Tool("convert " + Path(name + ".bmp") + " -o " + apf + " --fine --margin 0").status, 0);
+    for (int fill : {1, 2}) {
+      const std::string tif = Path(name + ".tif");
+      ASSERT_EQ(Tool("export " + apf + " --fill-order " + std::to_string(fill) + " -o " + tif).status, 0);
+      const std::string cmd = "efix -v '' -i tiffg3 -o pbm -n " + Path("efix%d.pbm") + " " + tif;
+      ASSERT_EQ(std::system(cmd.c_str()), 0);
+      EXPECT_EQ(ReadPbm(Path("efix1.pbm")), page) << "fill order " << fill;
+    }
+    const std::string theirs = Path(name + "-efix.tif"), back = Path(name + "-efix.apf");
+    const std::string cmd = "efix -v '' -i pbm -o tiffg3 -n " + theirs + " " + Path("efix1.pbm");
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    ASSERT_EQ(Tool("import " + theirs + " -o " + back).status, 0);
+    ASSERT_EQ(Tool("export " + back + " -o " + Path("back.pbm")).status, 0);
+    EXPECT_EQ(ReadPbm(Path("back.pbm")), page);
+  }
+}
+
 #ifdef VELTRANE_HAVE_LIBTIFF
 
 std::vector<MonoBitmap> DecodeWithLibtiff(const std::string& path) {
