@@ -124,6 +124,14 @@ class TiffFile {
   std::vector<uint32_t> ifds_;  // offset of each page's IFD
 };
 
+// Mirrors the bits of a byte: FillOrder 2 data and our fax order (first bit in
+// bit 0) to FillOrder 1, and back.
+inline uint8_t ReverseBitOrder(uint8_t b) {
+  b = uint8_t((b & 0xF0) >> 4 | (b & 0x0F) << 4);
+  b = uint8_t((b & 0xCC) >> 2 | (b & 0x33) << 2);
+  return uint8_t((b & 0xAA) >> 1 | (b & 0x55) << 1);
+}
+
 // Reads a TIFF file into memory; files over kTiffMaxFileSize are refused with
 // kErrBadGraphicsFormat before anything is read. Other errors are file errors.
 int ReadTiffFile(const std::string& path, std::vector<uint8_t>& out);

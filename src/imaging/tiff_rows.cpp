@@ -3,15 +3,6 @@
 #include <cstring>
 
 namespace veltrane::imaging {
-namespace {
-
-uint8_t ReverseBits(uint8_t b) {
-  b = uint8_t((b & 0xF0) >> 4 | (b & 0x0F) << 4);
-  b = uint8_t((b & 0xCC) >> 2 | (b & 0x33) << 2);
-  return uint8_t((b & 0xAA) >> 1 | (b & 0x55) << 1);
-}
-
-}  // namespace
 
 int TiffRowReader::Open(std::span<const uint8_t> file, const TiffPage& page, unsigned kinds) {
   file_ = file;
@@ -129,7 +120,7 @@ void TiffRowReader::Finish(uint8_t* row) const {
   const uint32_t n = page_.bytesPerRow();
   // The G3 decoder already paints in raster order with 1 = black.
   if (page_.compression != kCompressionG3 && page_.fill_order == 2)
-    for (uint32_t i = 0; i < n; ++i) row[i] = ReverseBits(row[i]);
+    for (uint32_t i = 0; i < n; ++i) row[i] = ReverseBitOrder(row[i]);
   // Photometric 1 means a 0 sample is black. For G3 the decoder paints black
   // runs as 1 bits, which then stand for white like any other 1 sample.
   if (page_.photometric == 1)

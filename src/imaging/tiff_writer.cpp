@@ -15,12 +15,6 @@ constexpr uint16_t kEntries = 17;
 constexpr uint32_t kNewSubfileTypePage = 2;  // one page of a multi-page document
 constexpr uint32_t kXDpi = 204;
 
-uint8_t ReverseBits(uint8_t b) {
-  b = uint8_t((b & 0xF0) >> 4 | (b & 0x0F) << 4);
-  b = uint8_t((b & 0xCC) >> 2 | (b & 0x33) << 2);
-  return uint8_t((b & 0xAA) >> 1 | (b & 0x55) << 1);
-}
-
 void Put16(std::vector<uint8_t>& out, uint32_t v) {
   out.push_back(uint8_t(v));
   out.push_back(uint8_t(v >> 8));
@@ -73,7 +67,7 @@ void TiffFaxWriter::AddLine(const uint8_t* raster) {
   EncodeRasterLine(coder_, raster);
   const uint8_t* coded = coder_.codedLine.data();
   for (int i = 0; i < coder_.byteOffset; ++i)
-    page.strip.push_back(fill_order_ == 1 ? ReverseBits(coded[i]) : coded[i]);
+    page.strip.push_back(fill_order_ == 1 ? ReverseBitOrder(coded[i]) : coded[i]);
   ++page.rows;
 }
 

@@ -38,7 +38,7 @@ class TiffFaxWriter {
   // The finished file: pages in the order written, each with its page number
   // and the page count. A page without rows gets one white row, since TIFF
   // readers refuse an image of length 0.
-  std::vector<uint8_t> Finish(std::string_view software = "Veltrane") ;
+  std::vector<uint8_t> Finish(std::string_view software = "Veltrane");
   // Writes Finish() to `path` through a temporary file renamed into place, so
   // a failure never leaves a half-written file. 0 or a negative file error.
   int WriteFile(const std::string& path, std::string_view software = "Veltrane");
