@@ -15,6 +15,17 @@ class ByteRing {
     buf_.assign(capacity, 0);
     head_ = size_ = 0;
   }
+  // Changes the capacity keeping the bytes held; false (and no change) when
+  // they would not fit.
+  bool resize(std::size_t capacity) {
+    if (capacity < size_) return false;
+    std::vector<uint8_t> held;
+    held.reserve(size_);
+    for (std::size_t i = 0; i < size_; ++i) held.push_back(buf_[(head_ + i) % buf_.size()]);
+    reset(capacity);
+    push(held.data(), held.size());
+    return true;
+  }
   std::size_t capacity() const { return buf_.size(); }
   std::size_t size() const { return size_; }
   std::size_t free() const { return buf_.size() - size_; }

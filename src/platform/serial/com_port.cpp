@@ -36,9 +36,18 @@ ComPort::~ComPort() {
   dispatcher_.detach(this);
 }
 
-void ComPort::setBufferSizes(std::size_t inSize, std::size_t outSize) {
-  inSize_ = std::max<std::size_t>(inSize, 16);
-  outSize_ = std::max<std::size_t>(outSize, 16);
+int ComPort::setBufferSizes(std::size_t inSize, std::size_t outSize) {
+  inSize = std::max<std::size_t>(inSize, 16);
+  outSize = std::max<std::size_t>(outSize, 16);
+  if (transport_) {
+    if (in_.size() > inSize || out_.size() > outSize) return kErrBadParameter;
+    in_.resize(inSize);
+    out_.resize(outSize);
+    dispatcher_.notifyChanged();
+  }
+  inSize_ = inSize;
+  outSize_ = outSize;
+  return 0;
 }
 
 // ----------------------------------------------------------------- opening --

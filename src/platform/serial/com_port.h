@@ -100,8 +100,10 @@ class ComPort {
   void setPortPaths(std::vector<std::string> paths) { paths_ = std::move(paths); }
   void setComNumber(int number) { comNumber_ = number; }
   int comNumber() const { return comNumber_; }
-  // Buffer sizes take effect at the next open.
-  void setBufferSizes(std::size_t inSize, std::size_t outSize);
+  // Sizes of the input and output buffers (at least 16). An open port's
+  // buffers change at once, keeping their bytes; kErrBadParameter when those
+  // would not fit.
+  int setBufferSizes(std::size_t inSize, std::size_t outSize);
   std::size_t inSize() const { return inSize_; }
   std::size_t outSize() const { return outSize_; }
 

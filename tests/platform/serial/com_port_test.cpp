@@ -52,6 +52,23 @@ TEST_F(ComPortTest, OutputBufferLevelsAndABlockThatDoesNotFit) {
   EXPECT_EQ(port.putChar('z'), kErrOutputFull);
 }
 
+TEST_F(ComPortTest, BuffersResizedWhileOpenKeepTheirBytes) {
+  port.setBufferSizes(4096, 4096);
+  openLine({.bitsPerSecond = 9600, .capacity = 16});
+  EXPECT_EQ(port.outBufFree(), 4096u);
+  const std::string sent(40, 'x');
+  port.putString(sent);  // 16 go on the wire, 24 wait
+  EXPECT_EQ(port.setBufferSizes(8192, 16), kErrBadParameter);
+  EXPECT_EQ(port.outSize(), 4096u);
+  ASSERT_EQ(port.setBufferSizes(8192, 8192), 0);
+  EXPECT_EQ(port.outSize(), 8192u);
+  EXPECT_EQ(port.outBufFree(), 8192u - 24u);
+  modemSends("RING");
+  runFor(100);
+  EXPECT_EQ(drainInput(), "RING");
+  EXPECT_EQ(modemReceives(), sent);
+}
+
 TEST_F(ComPortTest, BufferTriggersFireWhenTheLevelIsReached) {
   openLine({.bitsPerSecond = 9600, .capacity = 16});
   const int freeT = port.addStatusTrigger(StatusTrigger::OutBufFree);
