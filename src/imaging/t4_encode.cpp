@@ -142,7 +142,9 @@ bool AllWhite(const std::uint8_t* raster, int bytes) {
 }  // namespace
 
 void PutCode(ConverterState& s, std::uint16_t code, int length) {
-  // Three bytes hold any code of up to 16 bits at any bit offset.
+  // Three bytes hold any code of up to 16 bits at any bit offset. A caller
+  // that keeps putting codes past the buffer gets nothing more written.
+  if (s.byteOffset < 0 || s.byteOffset + 3 > static_cast<int>(kConverterBufferSize)) return;
   std::uint32_t shifted = static_cast<std::uint32_t>(code) << s.bitOffset;
   std::uint8_t* p = s.codedLine.data() + s.byteOffset;
   p[0] |= static_cast<std::uint8_t>(shifted);
