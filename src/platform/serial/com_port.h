@@ -11,15 +11,16 @@
 //   port.registerHandler([&](int msg, int trigger, int portHandle) { ... });
 //   port.setTimerTrigger(t, 182, true);                     // fires once after 182 ticks
 //
-// Triggers fire once when armed and their time or level is reached. A buffer
-// trigger re-armed at a level already reached, with no byte added to or sent
-// from the output buffer since it last fired, waits for the next such change:
-// otherwise a handler that re-arms without writing (waiting for the buffer to
-// drain further) would be called in a busy loop. Their
+// Triggers fire once when armed and their time or level is reached. Their
 // events go, one at a time, to every registered handler from the dispatcher's
-// loop. While delivery is suspended, events wait in the port's queue; re-arming
-// or removing a trigger drops its waiting event, so a stale time-out is never
-// delivered after its timer was restarted.
+// loop; a handler may close its port but must not destroy it. While delivery
+// is suspended, events wait in the port's queue; re-arming or removing a
+// trigger drops its waiting event, so a stale time-out is never delivered
+// after its timer was restarted. A buffer trigger re-armed at a level already
+// reached, with no byte added to or sent from the output buffer since it last
+// fired, waits for the next such change: otherwise a handler that re-arms
+// without writing (waiting for the buffer to drain further) would be called in
+// a busy loop.
 #pragma once
 
 #include <array>
