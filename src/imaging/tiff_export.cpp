@@ -6,6 +6,7 @@
 
 #include "imaging/apf.h"
 #include "imaging/converter_state.h"
+#include "imaging/imaging_errors.h"
 #include "imaging/tiff_writer.h"
 #include "imaging/unpack.h"
 
@@ -41,6 +42,7 @@ int DecodeApfPageRaster(std::span<const std::uint8_t> apf, unsigned pageNumber, 
 
 int ExportApfToTiff(std::span<const std::uint8_t> apf, unsigned first, unsigned last,
                     const std::string& tiffPath, int fillOrder) {
+  if (first == 0 || first > last) return kErrNotApf;  // no such page
   TiffFaxWriter writer(fillOrder);
   for (unsigned n = first; n <= last; ++n) {
     ApfPageRaster page;

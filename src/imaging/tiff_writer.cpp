@@ -144,6 +144,7 @@ std::vector<uint8_t> TiffFaxWriter::Finish(std::string_view software) {
 }
 
 int TiffFaxWriter::WriteFile(const std::string& path, std::string_view software) {
+  if (pages_.empty()) return kErrBadArgument;  // a TIFF file needs at least one page
   const std::vector<uint8_t> bytes = Finish(software);
   const std::string temp = path + ".part";
   std::FILE* f = std::fopen(temp.c_str(), "wb");

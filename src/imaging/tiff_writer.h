@@ -40,7 +40,8 @@ class TiffFaxWriter {
   // readers refuse an image of length 0.
   std::vector<uint8_t> Finish(std::string_view software = "Veltrane");
   // Writes Finish() to `path` through a temporary file renamed into place, so
-  // a failure never leaves a half-written file. 0 or a negative file error.
+  // a failure never leaves a half-written file. 0, kErrBadArgument when no
+  // page was written, or a negative file error.
   int WriteFile(const std::string& path, std::string_view software = "Veltrane");
 
  private:
