@@ -76,6 +76,8 @@ class Reader {
   void emitChar(char16_t c) { emit(std::u16string_view(&c, 1)); }
   void endParagraph();
   void pageBreak();
+  // After the last \par: text, or a \pard that starts an (empty) paragraph.
+  bool lastParagraphOpen() const { return !current_.runs.empty() || pardSinceParagraphEnd_; }
   int codePageNow() const;
   int fontIndexOf(int fontNumber) const;
   // Tables.
@@ -110,6 +112,7 @@ class Reader {
   RtfParagraph current_;
   bool breakBeforeCurrent_ = false;
   bool sectionBreakPending_ = false;
+  bool pardSinceParagraphEnd_ = false;
 };
 
 int Reader::run(std::string* message) {
@@ -162,7 +165,7 @@ int Reader::run(std::string* message) {
     return error_;
   }
   flushBytes();
-  if (!current_.runs.empty() || doc_.paragraphs.empty()) {
+  if (lastParagraphOpen() || doc_.paragraphs.empty()) {
     if (stack_.empty()) stack_.emplace_back();  // format of a truncated file's last paragraph
     endParagraph();
   }
@@ -226,7 +229,7 @@ void Reader::closeGroup() {
   skipFallback_ = 0;
   if (stack_.empty()) return;
   Group& g = top();
-  if (stack_.size() == 1 && !current_.runs.empty()) {
+  if (stack_.size() == 1 && lastParagraphOpen()) {
     endParagraph();  // the last paragraph, which has no \par, keeps its format
   }
   if (g.dest == Dest::FontTable && tableFontNumber_ >= 0 && !tableFontName_.empty()) {
@@ -451,6 +454,7 @@ bool Reader::paragraphWord(const ControlWord& cw) {
   int v = cw.hasParam ? std::clamp<int32_t>(cw.param, -31680, 31680) : 0;
   if (w == "pard") {
     p = RtfParaFormat{};
+    pardSinceParagraphEnd_ = true;
     g.nextTabKind = RtfTabKind::Left;
   } else if (w == "ql") { p.align = RtfAlign::Left;
   } else if (w == "qr") { p.align = RtfAlign::Right;
@@ -568,7 +572,16 @@ void Reader::flushBytes() {
   if (!stack_.empty() && stack_.back().dest == Dest::Text && !stack_.back().hidden) emit(text);
 }
 
-void Reader::emit(std::u16string_view text) {
+void Reader::emit(std::u16string_view raw) {
+  // Control characters other than the tab have no place in a paragraph.
+  std::u16string cleaned;
+  std::u16string_view text = raw;
+  if (std::any_of(raw.begin(), raw.end(), [](char16_t c) { return c < 0x20 && c != u'\t'; })) {
+    for (char16_t c : raw) {
+      if (c >= 0x20 || c == u'\t') cleaned.push_back(c);
+    }
+    text = cleaned;
+  }
   if (text.empty()) return;
   textChars_ += text.size();
   if (textChars_ > limits_.maxTextChars) {
@@ -612,6 +625,7 @@ void Reader::endParagraph() {
   }
   breakBeforeCurrent_ = false;
   sectionBreakPending_ = false;
+  pardSinceParagraphEnd_ = false;
   doc_.paragraphs.push_back(std::move(current_));
   current_ = RtfParagraph{};
 }
@@ -624,7 +638,9 @@ void Reader::pageBreak() {
 
 void Reader::fontTableText(unsigned char byte) {
   if (byte != ';') {
-    if (tableFontName_.size() < kMaxFontName) tableFontName_.push_back(static_cast<char>(byte));
+    if (byte >= 0x20 && tableFontName_.size() < kMaxFontName) {
+      tableFontName_.push_back(static_cast<char>(byte));
+    }
     return;
   }
   if (tableFontNumber_ >= 0 && doc_.fonts.size() < kMaxFonts &&

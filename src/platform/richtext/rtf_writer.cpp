@@ -45,12 +45,16 @@ void Writer::header() {
   if (fonts.empty()) fonts.push_back({"Arial", 0});
   for (std::size_t i = 0; i < fonts.size(); ++i) {
     out_ += "{\\f" + std::to_string(i) + "\\fnil\\fcharset" + std::to_string(fonts[i].charset) + ' ';
+    // Font names are written in ASCII; the reader trims spaces, so trim them here too.
+    std::string name;
     for (char c : fonts[i].name) {
       unsigned char u = static_cast<unsigned char>(c);
-      if (c == ';' || c == '{' || c == '}' || c == '\\' || u >= 0x80) continue;
-      out_ += c;
+      if (c == ';' || c == '{' || c == '}' || c == '\\' || u < 0x20 || u >= 0x80) continue;
+      name += c;
     }
-    out_ += ";}";
+    name.erase(0, name.find_first_not_of(' '));
+    name.erase(name.find_last_not_of(' ') + 1);
+    out_ += name + ";}";
   }
   out_ += "}\n{\\colortbl;";
   for (const RtfParagraph& p : doc_.paragraphs) {
@@ -122,11 +126,37 @@ void Writer::paragraphFormat(const RtfParaFormat& f) {
   }
 }
 
-void Writer::runs(const std::vector<RtfRun>& list) {
+// Runs that would be written alike are joined, so what is read back from the
+// output is the same document as the output describes.
+std::vector<RtfRun> normalised(const std::vector<RtfRun>& runs) {
+  std::vector<RtfRun> out;
+  for (RtfRun r : runs) {
+    r.format.font = std::max(r.format.font, 0);
+    if (r.format.placeholderCode < 0 || r.format.placeholderCode > kMaxPlaceholderCode) {
+      r.format.placeholderCode = 0;
+    }
+    if (r.format.placeholderCode == 0) r.format.marker = false;
+    std::erase_if(r.text, [](char16_t c) { return c < 0x20 && c != u'\t'; });
+    if (r.format.marker) {  // one marker character per field
+      for (std::size_t k = 0; k < r.text.size(); ++k) out.push_back({r.format, u"*"});
+      continue;
+    }
+    if (r.text.empty()) continue;
+    if (!out.empty() && out.back().format == r.format) {
+      out.back().text += r.text;
+    } else {
+      out.push_back(std::move(r));
+    }
+  }
+  return out;
+}
+
+void Writer::runs(const std::vector<RtfRun>& original) {
+  std::vector<RtfRun> list = normalised(original);
   std::size_t i = 0;
   while (i < list.size()) {
     int code = list[i].format.placeholderCode;
-    if (code <= 0 || code > kMaxPlaceholderCode) {
+    if (code == 0) {
       run(list[i++]);
       continue;
     }
@@ -172,8 +202,6 @@ void Writer::text(std::u16string_view s) {
       out_ += "\\~";
     } else if (c >= 0x20 && c < 0x80) {
       out_ += static_cast<char>(c);
-    } else if (c < 0x20) {
-      continue;  // other control characters have no meaning in a paragraph
     } else {
       out_ += "\\u" + std::to_string(static_cast<int16_t>(c)) + '?';
     }

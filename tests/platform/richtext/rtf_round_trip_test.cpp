@@ -49,7 +49,9 @@ RtfDocument richModel() {
   p4.format.pageBreakBefore = true;
   p4.format.align = RtfAlign::Right;
   p4.runs = {{plain, u"last"}};
-  d.paragraphs = {p1, p2, p3, p4};
+  RtfParagraph emptyLast;  // a trailing empty paragraph must not vanish
+  emptyLast.format.pageBreakBefore = true;
+  d.paragraphs = {p1, p2, p3, p4, emptyLast};
   return d;
 }
 
@@ -67,11 +69,30 @@ TEST(RtfRoundTrip, ModelSurvivesWriteAndRead) {
   }
 }
 
+// Shapes the fuzzer found where writing what was read did not settle.
+TEST(RtfRoundTrip, WrittenOutputReadsBackToTheSameOutput) {
+  static const char* const kCases[] = {
+      "{\\rtf1 \\pard\\qc \x04\x01 text\\'01}",                      // control characters
+      "{\\rtf1{\\fonttbl{\\f0 A;}}\\f9 unknown font\\f0  then font 0}",  // runs written alike
+      "{\\rtf1{\\fonttbl{\\f0\\fcharset0 \xff\xff Arial\x01;}}x}",         // odd font names
+      "{\\rtf1 a{\\field{\\*\\fldinst VLNFIELD 1 MARKER}{\\fldrslt *}}"
+      "{\\field{\\*\\fldinst VLNFIELD 1 MARKER}{\\fldrslt *}}b}",                  // two empty fields
+  };
+  for (const char* rtf : kCases) {
+    RtfDocument first;
+    ASSERT_EQ(ReadRtf(rtf, first), kRtfOk) << rtf;
+    std::string once = WriteRtf(first);
+    RtfDocument second;
+    ASSERT_EQ(ReadRtf(once, second), kRtfOk);
+    EXPECT_EQ(WriteRtf(second), once) << rtf;
+  }
+}
+
 TEST(RtfRoundTrip, DocumentLoadSaveLoadKeepsEverything) {
   std::string rtf = WriteRtf(richModel());
   QTextDocument first;
   ASSERT_EQ(LoadRtf(QByteArray::fromStdString(rtf), first), 0);
-  EXPECT_EQ(first.blockCount(), 4);
+  EXPECT_EQ(first.blockCount(), 5);
   EXPECT_EQ(PageLayoutOf(first), kLetterHalfInchMargins);
   QTextBlockFormat second = first.findBlockByNumber(1).blockFormat();
   EXPECT_EQ(ParagraphAttributesOf(second), (ParagraphAttributes{-360, 720, 288, 120, 60, -300, true}));
