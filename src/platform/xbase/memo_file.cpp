@@ -1,5 +1,6 @@
 #include "platform/xbase/memo_file.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/xbase/bytes.h"
@@ -52,12 +53,12 @@ Status MemoFile::Open(const std::string& path, bool read_only) {
   block_size_ = Be16(header + 6);
   if (block_size_ == 0) return corrupt("block size 0");
   next_free_ = Be32(header);
-  // Never hand out blocks that already hold data, whatever the header says.
-  uint64_t first_unused = BlocksFor(std::max<uint64_t>(size_, kMemoHeaderSize), block_size_);
-  if (next_free_ < first_unused) {
-    if (first_unused > 0xFFFFFFFFu) return corrupt("file too large");
-    next_free_ = uint32_t(first_unused);
-  }
+  // New memos go to the first block past the end of the file, whatever the
+  // header says: a smaller value would overwrite memos, a larger one (a damaged
+  // header) would grow a huge sparse file.
+  const uint64_t first_unused = BlocksFor(std::max<uint64_t>(size_, kMemoHeaderSize), block_size_);
+  if (first_unused > 0xFFFFFFFFu) return corrupt("file too large");
+  next_free_ = uint32_t(first_unused);
   return {};
 }
 

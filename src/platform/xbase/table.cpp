@@ -132,7 +132,7 @@ Status Table::Impl::FlushIndex() {
 }
 
 Status Table::Impl::SyncAll() {
-  if (!unsynced) return {};
+  if (!unsynced || options.sync == SyncMode::kNever) return {};
   unsynced = false;
   if (Status s = dbf.Sync(); !s.ok()) return s;
   if (memo.is_open()) {

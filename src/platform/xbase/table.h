@@ -49,6 +49,7 @@ using ProgressFn = std::function<void(int percent)>;
 enum class SyncMode {
   kEveryOperation,  // fsync after each post, delete, pack, index build (safe against power loss)
   kOnClose,         // fsync only on Close and Flush (a killed process still loses nothing)
+  kNever,           // no fsync at all, for scratch tables (the write order still holds)
 };
 
 struct OpenOptions {

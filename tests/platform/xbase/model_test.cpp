@@ -99,7 +99,7 @@ class ModelTest : public ::testing::TestWithParam<size_t> {
   }
 
   void Open(Table& t) {
-    ASSERT_TRUE(t.Open(path_, {{flavor().tag}, SyncMode::kOnClose}).ok());
+    ASSERT_TRUE(t.Open(path_, {{flavor().tag}, SyncMode::kNever}).ok());
     ASSERT_TRUE(t.SetOrder(flavor().tag.name).ok());
     ASSERT_TRUE(t.SetFilter(".not. deleted()").ok());
   }
