@@ -47,7 +47,7 @@ class TiffInputReader final : public InputReader {
     std::memset(raster, 0, static_cast<std::size_t>(state.centreOffset));
     std::memcpy(raster + state.centreOffset, row_.data(), row_.size());
     state.bytesRead += static_cast<std::uint32_t>(n);
-    length = n;
+    length = n + state.centreOffset;
     return 0;
   }
 
