@@ -237,13 +237,61 @@ void T4Walker::Step(int bit) {
 
 
 // Runs are by far the most frequent step, so their loop keeps the walk's
-// position and colour in locals (byte writes to the line may alias any member);
-// every other step goes through the same members the per-bit walk uses.
+// position and colour in locals (byte writes to the line may alias any member)
+// and the bits ahead in a register, topped up every few codes. It starts with
+// `step`, a run found at `bit`, and returns the bit after the last run.
+std::size_t T4Walker::RunSteps(const std::uint8_t* data, std::size_t size, std::size_t bit,
+                               FastStep step) {
+  const std::size_t totalBits = size * 8;
+  std::uint32_t position = state_.position;
+  bool black = state_.black;
+  const bool waiting = state_.waitingForEol;
+  std::uint8_t* line = state_.line.data();
+  std::uint32_t paintedEnd = dirtyBytes_;
+  // Both colours' tables lie back to back: the colour picks the half.
+  const FastStep* longSteps = tables_.steps[0].data();
+  const FastStep* shortSteps = tables_.shortSteps[0].data();
+  static_assert(sizeof(tables_.steps) == 2 * sizeof(tables_.steps[0]));
+  static_assert(sizeof(tables_.shortSteps) == 2 * sizeof(tables_.shortSteps[0]));
+  std::uint64_t window = PeekBits(data, size, bit);
+  std::size_t held = std::min<std::size_t>(57, totalBits - bit);  // valid bits in window
+  for (;;) {
+    bit += step.length;
+    window >>= step.length;
+    held -= step.length;
+    const std::uint32_t run = step.run;
+    if (!waiting && position + run <= kLineBufferBytes * 8u) {
+      if (black && run > 0) {
+        Paint(line, position, run);
+        paintedEnd = std::max(paintedEnd, (position + run + 7) / 8);
+      }
+      position += run;
+      if (run < 64) black = !black;
+    }
+    if (held < kLookaheadBits) {
+      if (totalBits - bit < kLookaheadBits) break;
+      window = PeekBits(data, size, bit);
+      held = std::min<std::size_t>(57, totalBits - bit);
+    }
+    const unsigned colour = black ? 1u : 0u;
+    step = shortSteps[colour << kShortLookaheadBits | (window & ((1u << kShortLookaheadBits) - 1))];
+    if (step.kind == StepKind::kUnresolved)
+      step = longSteps[colour << kLookaheadBits | (window & ((1u << kLookaheadBits) - 1))];
+    if (step.kind != StepKind::kRun) break;
+  }
+  state_.position = position;
+  state_.black = black;
+  state_.eolCount = 0;
+  dirtyBytes_ = paintedEnd;
+  return bit;
+}
+
+// Every step other than a run goes through the same members the per-bit walk uses.
 std::size_t T4Walker::TableSteps(const std::uint8_t* data, std::size_t size, std::size_t bit) {
   const std::size_t totalBits = size * 8;
   while (state_.node == 0 && totalBits - bit >= kLookaheadBits && !Finished()) {
     const std::size_t available = std::min<std::size_t>(57, totalBits - bit);
-    std::uint64_t window = PeekBits(data, size, bit);
+    const std::uint64_t window = PeekBits(data, size, bit);
     if (state_.skipOnes) {
       const std::size_t ones = std::min<std::size_t>(std::countr_one(window), available);
       if (ones > 0) {
@@ -252,51 +300,11 @@ std::size_t T4Walker::TableSteps(const std::uint8_t* data, std::size_t size, std
       }
       state_.skipOnes = false;  // the zero bit below starts a code from the root
     }
-    FastStep step = tables_.steps[state_.black ? 1 : 0][window & 0x1FFF];
-    if (step.kind == StepKind::kRun) {
-      // The bits ahead are kept in a register and topped up every few codes.
-      std::uint32_t position = state_.position;
-      bool black = state_.black;
-      const bool waiting = state_.waitingForEol;
-      std::uint8_t* line = state_.line.data();
-      std::uint32_t paintedEnd = dirtyBytes_;
-      // Both colours' tables lie back to back: the colour picks the half.
-      const FastStep* longSteps = tables_.steps[0].data();
-      const FastStep* shortSteps = tables_.shortSteps[0].data();
-      static_assert(sizeof(tables_.steps) == 2 * sizeof(tables_.steps[0]));
-      static_assert(sizeof(tables_.shortSteps) == 2 * sizeof(tables_.shortSteps[0]));
-      std::size_t held = available;  // valid bits in window
-      for (;;) {
-        bit += step.length;
-        window >>= step.length;
-        held -= step.length;
-        const std::uint32_t run = step.run;
-        if (!waiting && position + run <= kLineBufferBytes * 8u) {
-          if (black && run > 0) {
-            Paint(line, position, run);
-            paintedEnd = std::max(paintedEnd, (position + run + 7) / 8);
-          }
-          position += run;
-          if (run < 64) black = !black;
-        }
-        if (held < kLookaheadBits) {
-          if (totalBits - bit < kLookaheadBits) break;
-          window = PeekBits(data, size, bit);
-          held = std::min<std::size_t>(57, totalBits - bit);
-        }
-        const unsigned colour = black ? 1u : 0u;
-        step = shortSteps[colour << kShortLookaheadBits | (window & ((1u << kShortLookaheadBits) - 1))];
-        if (step.kind == StepKind::kUnresolved)
-          step = longSteps[colour << kLookaheadBits | (window & ((1u << kLookaheadBits) - 1))];
-        if (step.kind != StepKind::kRun) break;
-      }
-      state_.position = position;
-      state_.black = black;
-      state_.eolCount = 0;
-      dirtyBytes_ = paintedEnd;
-      continue;
-    }
+    const FastStep step = tables_.steps[state_.black ? 1 : 0][window & 0x1FFF];
     switch (step.kind) {
+      case StepKind::kRun:
+        bit = RunSteps(data, size, bit, step);
+        break;
       case StepKind::kEol:
         bit += step.length;
         Eol();
@@ -318,8 +326,6 @@ std::size_t T4Walker::TableSteps(const std::uint8_t* data, std::size_t size, std
         }
         break;
       }
-      case StepKind::kRun:
-        break;
     }
   }
   return bit;

@@ -47,6 +47,7 @@ void BuildCodeTree(bool black, CodeTree& tree);
 
 // The two trees and the lookup tables derived from them, built once per process.
 struct T4DecodeTables;
+struct FastStep;
 const T4DecodeTables& T4Tables();
 
 inline constexpr int kLineBufferBytes = 512;  // 4096 pixels
@@ -94,6 +95,8 @@ class T4Walker {
  private:
   void Step(int bit);
   std::size_t TableSteps(const std::uint8_t* data, std::size_t size, std::size_t bit);
+  std::size_t RunSteps(const std::uint8_t* data, std::size_t size, std::size_t bit,
+                       FastStep step);
   void Leaf(const CodeTreeNode& leaf);
   void Run(std::uint32_t length);
   void Eol();
