@@ -36,6 +36,18 @@ std::string TrimTagName(const std::string& key) {
 
 }  // namespace
 
+bool SameTagSpecs(const std::vector<TagSpec>& a, const std::vector<TagSpec>& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (!SameExpression(a[i].name, b[i].name) || a[i].descending != b[i].descending ||
+        !SameExpression(a[i].key_expression, b[i].key_expression) ||
+        !SameExpression(a[i].for_expression, b[i].for_expression)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 Status CompileTag(const TagSpec& spec, const DbfLayout& layout, CdxTag* out) {
   if (!ValidTagName(spec.name)) {
     return Status(kInvalidArgument, "bad tag name \"" + spec.name + "\"");
@@ -60,6 +72,7 @@ std::vector<TagSpec> CdxIndex::specs() const {
 
 Status CdxIndex::Load(const std::string& path, const DbfLayout& layout, bool read_only) {
   tags_.clear();
+  declared_.clear();
   Status s = file_.Open(path, read_only ? File::Mode::kReadOnly : File::Mode::kReadWrite);
   if (!s.ok()) return s;
   auto read = file_.ReadAll(kMaxIndexFile);
@@ -102,6 +115,7 @@ Status CdxIndex::Load(const std::string& path, const DbfLayout& layout, bool rea
     TagSpec spec{name, header.key_expression, header.for_expression, header.descending, false};
     CdxTag tag;
     if (s = CompileTag(spec, layout, &tag); !s.ok()) return BadIndex("tag " + name + ": " + s.message());
+    declared_.push_back(spec);
     if (tag.key.length() != header.key_length) return BadIndex("tag " + name + ": wrong key length");
     if (((header.options & kOptionFor) != 0) != !header.for_expression.empty()) {
       return BadIndex("tag " + name + ": FOR flag does not match");

@@ -26,6 +26,9 @@ struct CdxTag {
   TagTree tree;
 };
 
+// Same names, directions and expressions (compared as xBase compares them).
+bool SameTagSpecs(const std::vector<TagSpec>& a, const std::vector<TagSpec>& b);
+
 // Compiles a tag definition against a table's fields.
 Status CompileTag(const TagSpec& spec, const DbfLayout& layout, CdxTag* out);
 
@@ -55,6 +58,8 @@ class CdxIndex {
   std::vector<CdxTag>& tags() { return tags_; }
   const std::vector<CdxTag>& tags() const { return tags_; }
   std::vector<TagSpec> specs() const;
+  // The tags whose headers could be read, even when a tree was damaged.
+  const std::vector<TagSpec>& declared_specs() const { return declared_; }
 
   // Record changes: keys in and out of every tag.
   void AddRecord(uint32_t recno, const uint8_t* record);
@@ -74,6 +79,7 @@ class CdxIndex {
 
   File file_;
   std::vector<CdxTag> tags_;
+  std::vector<TagSpec> declared_;
   uint32_t end_ = 0;
 };
 

@@ -21,18 +21,6 @@ bool SameName(std::string_view a, std::string_view b) {
   return true;
 }
 
-bool SameSpecs(const std::vector<TagSpec>& a, const std::vector<TagSpec>& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (!SameName(a[i].name, b[i].name) || a[i].descending != b[i].descending ||
-        !SameExpression(a[i].key_expression, b[i].key_expression) ||
-        !SameExpression(a[i].for_expression, b[i].for_expression)) {
-      return false;
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- Impl helpers
@@ -159,11 +147,11 @@ Status Table::Impl::OpenIndex() {
   if (FileExists(index_path)) {
     auto loaded = std::make_unique<CdxIndex>();
     if (loaded->Load(index_path, layout).ok() && loaded->Verify(span()).ok() &&
-        (wanted.empty() || SameSpecs(wanted, loaded->specs()))) {
+        (wanted.empty() || SameTagSpecs(wanted, loaded->specs()))) {
       index = std::move(loaded);
       return WriteIndexFlag(true);
     }
-    if (wanted.empty()) wanted = loaded->specs();
+    if (wanted.empty()) wanted = loaded->declared_specs();
   }
   if (wanted.empty()) return WriteIndexFlag(false);
   index_rebuilt = true;

@@ -74,8 +74,10 @@ class Table {
   static Status Create(const std::string& dbf_path, const std::vector<FieldDef>& fields);
 
   // Validates the files of a table without changing them; one line per problem
-  // found (empty = sound). The table must not be open elsewhere.
-  static std::vector<std::string> Check(const std::string& dbf_path);
+  // found (empty = sound). The table must not be open elsewhere. With
+  // `expected_tags`, an index holding other tags is reported too.
+  static std::vector<std::string> Check(const std::string& dbf_path,
+                                        const std::vector<TagSpec>& expected_tags = {});
 
   // Opens the table exclusively (a second opener, in this or another process,
   // gets kLocked) with its memo file and, when present, its .CDX. An
