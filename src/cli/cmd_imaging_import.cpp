@@ -16,7 +16,8 @@ namespace {
 int RunImport(const std::vector<std::string>& args) {
   ArgSpec spec{"import IN.tif [-o OUT.apf]",
                "Imports a bilevel TIFF file (G3 one-dimensional, uncompressed or PackBits)\n"
-               "into an APF fax file, so faxes from other software can be sent and viewed.\n"
+               "into an APF fax file, so faxes from other software can be sent and viewed;\n"
+               "TIFF's Compression 2 (MH rows without EOLs) is read too.\n"
                "Pages up to 1728 pixels wide become 1728-pixel pages, wider ones (up to 2048)\n"
                "2048-pixel pages; 150 lines per inch or more means fine resolution.\n"
                "OUT defaults to IN with the extension .APF."};

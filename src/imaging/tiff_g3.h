@@ -22,6 +22,10 @@ class G3RowDecoder {
   // is cut, and an EOL met too early ends its row.
   bool DecodeRow(uint8_t* row, uint32_t width);
 
+  // Moves on to the next byte boundary: rows of TIFF's Compression 2 (MH
+  // without EOLs) each start on a new byte.
+  void AlignToByte() { pos_ = (pos_ + 7) & ~std::size_t{7}; }
+
   // Rows in which a bad code or a wrong length was found.
   uint32_t DamagedRows() const { return damaged_rows_; }
 

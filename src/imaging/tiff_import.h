@@ -1,5 +1,6 @@
-// Bilevel TIFF files into APF fax files: every page of a G3 one-dimensional,
-// uncompressed or PackBits TIFF, pixel for pixel.
+// Bilevel TIFF files into APF fax files: every page of a G3 one-dimensional
+// (or Compression 2, MH rows without EOLs), uncompressed or PackBits TIFF,
+// pixel for pixel.
 #pragma once
 
 #include <cstdint>

@@ -60,6 +60,7 @@ enum TiffFieldType : uint16_t {
 };
 
 inline constexpr uint16_t kCompressionNone = 1;
+inline constexpr uint16_t kCompressionMhRows = 2;  // MH without EOLs, every row byte-aligned
 inline constexpr uint16_t kCompressionG3 = 3;
 inline constexpr uint16_t kCompressionPackBits = 32773;
 inline constexpr uint32_t kT4Options2D = 1;           // 2-D coding may occur

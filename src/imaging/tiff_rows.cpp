@@ -27,6 +27,9 @@ int TiffRowReader::Open(std::span<const uint8_t> file, const TiffPage& page, uns
       if (!(kinds & kRowsG3) || (page.t4_options & (kT4Options2D | kT4OptionsUncompressed)))
         return kErrBadGraphicsFormat;
       break;
+    case kCompressionMhRows:
+      if (!(kinds & kRowsG3)) return kErrBadGraphicsFormat;
+      break;
     default:
       return kErrBadGraphicsFormat;
   }
@@ -44,7 +47,7 @@ bool TiffRowReader::StartStrip() {
     strip_data_ = file_.subspan(page_.strip_offsets[strip_], page_.strip_byte_counts[strip_]);
     strip_pos_ = 0;
     literal_left_ = repeat_left_ = 0;
-    if (page_.compression == kCompressionG3) {
+    if (IsMh()) {
       if (g3_) g3_damaged_ += g3_->DamagedRows();
       g3_ = std::make_unique<G3RowDecoder>(strip_data_, page_.fill_order == 2);
     }
@@ -111,15 +114,17 @@ int TiffRowReader::ReadPackBits(uint8_t* row) {
 }
 
 bool TiffRowReader::ReadG3(uint8_t* row) {
-  return g3_->DecodeRow(row, page_.width);
+  const bool found = g3_->DecodeRow(row, page_.width);
+  if (page_.compression == kCompressionMhRows) g3_->AlignToByte();
+  return found;
 }
 
 // Brings a row into raster-line form: first pixel in bit 7, 1 = black, and
 // the bits past the width cleared.
 void TiffRowReader::Finish(uint8_t* row) const {
   const uint32_t n = page_.bytesPerRow();
-  // The G3 decoder already paints in raster order with 1 = black.
-  if (page_.compression != kCompressionG3 && page_.fill_order == 2)
+  // The MH decoder already paints in raster order with 1 = black.
+  if (!IsMh() && page_.fill_order == 2)
     for (uint32_t i = 0; i < n; ++i) row[i] = ReverseBitOrder(row[i]);
   // Photometric 1 means a 0 sample is black. For G3 the decoder paints black
   // runs as 1 bits, which then stand for white like any other 1 sample.

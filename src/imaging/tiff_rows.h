@@ -1,5 +1,5 @@
 // Reading the rows of one bilevel TIFF page, strip after strip: uncompressed,
-// PackBits, or G3 one-dimensional (MH) data. Rows come out as raster lines:
+// PackBits, or one-dimensional MH data (G3 with EOLs, or Compression 2 rows). Rows come out as raster lines:
 // most significant bit first, 1 = black, whatever the file's fill order and
 // photometric interpretation.
 #pragma once
@@ -26,7 +26,8 @@ enum TiffRowKinds : unsigned {
 class TiffRowReader {
  public:
   // kErrBadGraphicsFormat unless the page is one bit per pixel, has a photometric
-  // interpretation of 0 or 1, and a compression among `kinds` (G3 without 2-D coding).
+  // interpretation of 0 or 1, and a compression among `kinds` (kRowsG3 takes
+  // G3 without 2-D coding and TIFF's Compression 2, MH rows without EOLs).
   int Open(std::span<const uint8_t> file, const TiffPage& page, unsigned kinds = kRowsAll);
 
   // Next row into `row` (page.bytesPerRow() bytes; bits past the width are 0).
@@ -38,6 +39,7 @@ class TiffRowReader {
   uint32_t DamagedRows() const { return g3_ ? g3_damaged_ + g3_->DamagedRows() : 0; }
 
  private:
+  bool IsMh() const { return page_.compression == kCompressionG3 || page_.compression == kCompressionMhRows; }
   bool StartStrip();
   int ReadUncompressed(uint8_t* row);
   int ReadPackBits(uint8_t* row);

@@ -556,16 +556,24 @@ TEST(TiffLibtiffPeer, DecodesOurClassFPagesExactly) {
   }
 }
 
+// G3 written by libtiff in its variants, and TIFF Compression 2 (MH rows
+// without EOLs, each on a byte boundary).
 TEST(TiffLibtiffPeer, ReadsG3WrittenByLibtiffExactly) {
   const auto pages = testpages::VariedPages();
   struct Form {
+    uint16_t compression;
     uint16_t fill;
     uint32_t t4_options;
     uint32_t rows_per_strip;
   };
-  for (const Form form : {Form{1, 0, 0}, Form{2, GROUP3OPT_FILLBITS, 0}, Form{2, 0, 7}, Form{1, 4, 64}}) {
-    SCOPED_TRACE(testing::Message() << "fill " << form.fill << " t4 " << form.t4_options << " rps "
-                                    << form.rows_per_strip);
+  const Form forms[] = {
+      {COMPRESSION_CCITTFAX3, 1, 0, 0},  {COMPRESSION_CCITTFAX3, 2, GROUP3OPT_FILLBITS, 0},
+      {COMPRESSION_CCITTFAX3, 2, 0, 7},  {COMPRESSION_CCITTFAX3, 1, GROUP3OPT_FILLBITS, 64},
+      {COMPRESSION_CCITTRLE, 1, 0, 0},   {COMPRESSION_CCITTRLE, 2, 0, 5},  // MH rows without EOLs
+  };
+  for (const Form& form : forms) {
+    SCOPED_TRACE(testing::Message() << "compression " << form.compression << " fill " << form.fill << " t4 "
+                                    << form.t4_options << " rps " << form.rows_per_strip);
     TempFile tmp;
     TIFF* tif = TIFFOpen(tmp.path().c_str(), "w");
     ASSERT_NE(tif, nullptr);
@@ -574,8 +582,8 @@ TEST(TiffLibtiffPeer, ReadsG3WrittenByLibtiffExactly) {
       TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(p.page.height));
       TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
       TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-      TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
-      TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, form.t4_options);
+      TIFFSetField(tif, TIFFTAG_COMPRESSION, form.compression);
+      if (form.compression == COMPRESSION_CCITTFAX3) TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, form.t4_options);
       TIFFSetField(tif, TIFFTAG_FILLORDER, form.fill);
       TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
       TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP,
