@@ -91,6 +91,7 @@ int ComPort::openWith(std::unique_ptr<Transport> transport) {
   if (rc == 0) rc = transport->setHardwareFlow(hwFlow_);
   if (rc < 0) return rc;
   transport_ = std::move(transport);
+  transport_->setWakeCallback([this] { dispatcher_.notifyChanged(); });
   in_.reset(inSize_);
   out_.reset(outSize_);
   swMode_ = 0;

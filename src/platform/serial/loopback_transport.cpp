@@ -24,6 +24,7 @@ struct LoopbackTransport::Shared {
   bool rts[2] = {false, false};
   bool carrier[2] = {false, false};
   int baud[2] = {19200, 19200};
+  LoopbackTransport* ends[2] = {nullptr, nullptr};
   Shared(Clock& c, const LoopbackOptions& o) : clock(c), options(o) {}
 };
 
@@ -51,11 +52,14 @@ std::pair<std::unique_ptr<LoopbackTransport>, std::unique_ptr<LoopbackTransport>
 }
 
 LoopbackTransport::LoopbackTransport(std::shared_ptr<Shared> shared, int side)
-    : shared_(std::move(shared)), side_(side), name_(side == 0 ? "loopback A" : "loopback B") {}
+    : shared_(std::move(shared)), side_(side), name_(side == 0 ? "loopback A" : "loopback B") {
+  shared_->ends[side_] = this;
+}
 
 LoopbackTransport::~LoopbackTransport() {
   // Going away drops our lines, as unplugging a cable would.
   shared_->dtr[side_] = shared_->rts[side_] = shared_->carrier[side_] = false;
+  shared_->ends[side_] = nullptr;
 }
 
 long LoopbackTransport::read(uint8_t* dst, std::size_t max) {
@@ -82,7 +86,10 @@ long LoopbackTransport::write(const uint8_t* src, std::size_t n) {
     t += byteUs;
     out.bytes.push_back(Direction::Byte{t, src[i]});
   }
-  if (n > 0) out.lastArrivalUs = t;
+  if (n > 0) {
+    out.lastArrivalUs = t;
+    if (LoopbackTransport* peer = shared_->ends[1 - side_]) peer->wake();
+  }
   return static_cast<long>(n);
 }
 

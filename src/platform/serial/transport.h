@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/serial/clock.h"
@@ -88,6 +89,20 @@ class Transport {
   virtual int64_t nextWakeMs(int64_t /*now*/) const { return kNever; }
   virtual void advance(int64_t /*nowMs*/) {}
   virtual bool hasInput() const { return false; }
+
+  // Set by the port that owns the transport. A double calls wake() when its
+  // wake-up time or input changes for a reason the port did not cause (its
+  // peer wrote to it, say), so an event loop that sleeps until the last
+  // deadline it was given looks again.
+  void setWakeCallback(std::function<void()> callback) { wake_ = std::move(callback); }
+
+ protected:
+  void wake() const {
+    if (wake_) wake_();
+  }
+
+ private:
+  std::function<void()> wake_;
 };
 
 }  // namespace veltrane::serial

@@ -15,6 +15,7 @@
 
 #include "platform/qtserial/qt_port_driver.h"
 #include "platform/serial/com_port.h"
+#include "platform/serial/loopback_transport.h"
 
 namespace veltrane::qtserial {
 namespace {
@@ -132,6 +133,23 @@ TEST_F(QtPortDriverTest, AHandlerThatRunsTheQtLoopIsNotReentered) {
   EXPECT_TRUE(spin([&] { return timerCalls == 1; }));
   EXPECT_EQ(maxDepth, 1);
   EXPECT_EQ(seenInside, "ATOK\r\n");
+}
+
+// An in-process double has no descriptor: the driver's timer alone must wake
+// the loop when its bytes land (the demo mode runs virtual modems this way).
+TEST_F(QtPortDriverTest, AnInProcessDoubleIsServedByTheTimer) {
+  ComPort inProcess(disp);
+  auto [near, far] = serial::LoopbackTransport::makePair(serial::systemClock(), {.bitsPerSecond = 1000});
+  ASSERT_EQ(inProcess.openTransport(std::move(near)), 0);
+  inProcess.setDataAvailableNotify(true);
+  std::string got;
+  inProcess.registerHandler([&](int, int, int) {
+    uint8_t c;
+    while (inProcess.getChar(c) == 0) got.push_back(static_cast<char>(c));
+  });
+  const std::string ring = "\r\nRING\r\n";  // lands over 80 ms
+  ASSERT_EQ(far->write(reinterpret_cast<const uint8_t*>(ring.data()), ring.size()), (long)ring.size());
+  EXPECT_TRUE(spin([&] { return got == ring; }));
 }
 
 }  // namespace
