@@ -62,6 +62,19 @@ int ScanTimeCodeOf(uint8_t byte3) {
   }
 }
 
+// Marks one engine call; when the outermost returns, the target may deliver
+// what the engine posted meanwhile.
+class EngineCall {
+ public:
+  explicit EngineCall(FaxEngineBase& e) : e_(e) { ++e_.callDepth_; }
+  ~EngineCall() {
+    if (--e_.callDepth_ == 0 && e_.target_) e_.target_->EngineCallReturned();
+  }
+
+ private:
+  FaxEngineBase& e_;
+};
+
 FaxEngineBase::FaxEngineBase(serial::ComPort& port) : port_(port), clock_(port.dispatcher().clock()) {}
 
 FaxEngineBase::~FaxEngineBase() {
@@ -98,6 +111,7 @@ void FaxEngineBase::RemoveTriggers() {
 }
 
 void FaxEngineBase::Start() {
+  EngineCall call(*this);
   session.portHandle = port_.handle();
   running_ = true;
   if (AddTriggers() < 0) {
@@ -136,6 +150,7 @@ void FaxEngineBase::Finish() {
 
 void FaxEngineBase::OnTrigger(int msg, int trigger) {
   if (!running_) return;
+  EngineCall call(*this);
   if (msg == serial::kMsgTriggerAvail) trigger = 0;
   const FaxTriggers& t = session.triggers;
   cancelCall_ = false;

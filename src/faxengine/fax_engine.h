@@ -25,6 +25,8 @@ class FaxMessageTarget {
   virtual ~FaxMessageTarget() = default;
   virtual long SendFaxMessage(int msg, long wParam) = 0;
   virtual void PostFaxMessage(int msg, long wParam) = 0;
+  // The outermost engine call has returned: posted messages may be delivered.
+  virtual void EngineCallReturned() {}
 };
 
 // What the response collector made of the waiting bytes.
@@ -128,6 +130,9 @@ class FaxEngineBase {
   std::function<void(const std::string&)> trace_;
   int handlerId_ = 0;
   bool running_ = false;
+  int callDepth_ = 0;
+
+  friend class EngineCall;
 };
 
 // Minimum scan-line time in ms for a code 0..7 and a resolution.
