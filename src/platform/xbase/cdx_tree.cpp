@@ -1,11 +1,19 @@
 #include "platform/xbase/cdx_tree.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <map>
 
 namespace veltrane::xbase {
 namespace {
+
+// Generations are unique across all trees, so a position kept from a tree
+// that was since replaced can never pass for a current one.
+uint64_t NextGeneration() {
+  static std::atomic<uint64_t> counter{0};
+  return ++counter;
+}
 
 Status BadTree(const std::string& why) { return Status(kCorrupt, "damaged index: " + why); }
 
@@ -21,6 +29,7 @@ size_t LowerBound(const std::vector<KeyEntry>& entries, const std::string& key, 
 
 Status TagTree::Load(const std::vector<uint8_t>& file, uint32_t root,
                      const std::unordered_set<uint32_t>& reserved) {
+  generation_ = NextGeneration();
   nodes_.clear();
   dirty_.clear();
   size_ = 0;
@@ -96,6 +105,7 @@ Status TagTree::Load(const std::vector<uint8_t>& file, uint32_t root,
 }
 
 void TagTree::Build(const std::vector<KeyEntry>& sorted, const PageAllocator& allocate) {
+  generation_ = NextGeneration();
   nodes_.clear();
   dirty_.clear();
   size_ = sorted.size();
@@ -231,6 +241,7 @@ void TagTree::FixParents(std::vector<Step>& path, const PageAllocator& allocate,
 }
 
 void TagTree::Insert(const std::string& key, uint32_t rec, const PageAllocator& allocate) {
+  generation_ = NextGeneration();
   std::vector<Step> path = Descend(key, rec);
   CdxNode& leaf = nodes_.at(path.back().page);
   const size_t pos = LowerBound(leaf.entries, key, rec);
@@ -242,6 +253,7 @@ void TagTree::Insert(const std::string& key, uint32_t rec, const PageAllocator& 
 }
 
 bool TagTree::Erase(const std::string& key, uint32_t rec) {
+  generation_ = NextGeneration();
   std::vector<Step> path = Descend(key, rec);
   CdxNode& leaf = nodes_.at(path.back().page);
   const size_t pos = LowerBound(leaf.entries, key, rec);

@@ -32,6 +32,8 @@ class TagTree {
   void Build(const std::vector<KeyEntry>& sorted, const PageAllocator& allocate);
 
   int key_length() const { return key_length_; }
+  // Changes whenever keys move: positions taken before are then stale.
+  uint64_t generation() const { return generation_; }
   uint32_t root() const { return root_; }
   size_t size() const { return size_; }
 
@@ -71,6 +73,7 @@ class TagTree {
   void Touch(uint32_t page) { dirty_.insert(page); }
 
   int key_length_;
+  uint64_t generation_ = 0;
   uint32_t root_ = kNoPage;
   size_t size_ = 0;
   std::unordered_map<uint32_t, CdxNode> nodes_;

@@ -81,11 +81,20 @@ uint32_t Table::Impl::Step(uint32_t from, bool forward) const {
     return 0;
   }
   const TagTree& tree = tag->tree;
-  auto pos = tree.Find(tag->key.Evaluate(record(from)), from);
+  TagTree::Pos pos;
+  if (cursor.tree == &tree && cursor.generation == tree.generation() && cursor.pos.valid() &&
+      tree.At(cursor.pos).rec == from) {
+    pos = cursor.pos;
+  } else {
+    pos = tree.Find(tag->key.Evaluate(record(from)), from);
+  }
   if (!pos.valid()) return 0;
   const bool up = forward != tag->spec.descending;
   while (up ? tree.Next(pos) : tree.Prev(pos)) {
-    if (visible(tree.At(pos).rec)) return tree.At(pos).rec;
+    if (visible(tree.At(pos).rec)) {
+      cursor = {&tree, tree.generation(), pos};
+      return tree.At(pos).rec;
+    }
   }
   return 0;
 }

@@ -39,6 +39,14 @@ struct Table::Impl {
   bool skip_deleted = false;
   int active_order = 0;
   uint32_t current = 0;  // 0 = no current record
+  // Where the last step in tag order ended, so that walking the view does not
+  // search the tree for every record.
+  struct Cursor {
+    const TagTree* tree = nullptr;
+    uint64_t generation = 0;
+    TagTree::Pos pos;
+  };
+  mutable Cursor cursor;
   bool bof = true;
   bool eof = true;
 

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "platform/xbase/support/xbase_test_util.h"
@@ -242,6 +243,34 @@ TEST_F(TableTest, PackAndIndexCreationReportProgressUpTo100) {
   EXPECT_EQ(reports.back(), 100);
   EXPECT_EQ(table_.PhysicalCount(), 2999u);
   table_.SetProgressHandler({});
+}
+
+// Leaf entries grow from 3 to 4 bytes once record numbers pass 4095 (35-byte
+// keys); leaves that change size must still be split and written correctly.
+TEST(LargeTable, RecordNumbersBeyondThreeByteLeafEntries) {
+  ScratchDir dir;
+  const std::string path = dir / "VLNPB.DBF";
+  ASSERT_TRUE(Table::Create(path, testing::PhoneFields()).ok());
+  std::vector<std::pair<std::string, uint32_t>> expected;
+  {
+    Table t;
+    ASSERT_TRUE(t.Open(path, {{testing::PhoneTag()}, SyncMode::kNever}).ok());
+    for (uint32_t r = 1; r <= 5000; ++r) {
+      const std::string name = "N" + std::to_string(r * 7919 % 5003);
+      ASSERT_TRUE(t.Append().ok());
+      ASSERT_TRUE(t.SetText("NAME", name).ok());
+      ASSERT_TRUE(t.Post().ok());
+      expected.emplace_back(name + std::string(35 - name.size(), ' '), r);
+    }
+  }
+  std::sort(expected.begin(), expected.end());
+  Table t;
+  ASSERT_TRUE(t.Open(path, {{testing::PhoneTag()}}).ok());
+  EXPECT_FALSE(t.IndexWasRebuiltOnOpen());
+  ASSERT_TRUE(t.SetOrder("NAME").ok());
+  std::vector<uint32_t> want;
+  for (const auto& e : expected) want.push_back(e.second);
+  EXPECT_EQ(ViewOrder(t), want);
 }
 
 // A pack cut short leaves temporary or backup files; the next open finishes
