@@ -98,6 +98,7 @@ void T30Engine::onLineSignal(const LineSignal& s) {
           timer_.stop();
           modulation_ = s.modulation;
           setState(State::Page);
+          if (cb_.pageStarted) cb_.pageStarted();
         }
       }
       return;
@@ -119,6 +120,7 @@ void T30Engine::onLineSignal(const LineSignal& s) {
       } else if (state_ == State::Page) {
         setState(State::WaitPostPage);
         timer_.start(kT2, [this] { finish(hangup::ReceivePhaseD); });
+        if (cb_.pageCarrierEnded) cb_.pageCarrierEnded();
       }
       return;
   }
@@ -172,6 +174,11 @@ void T30Engine::transmitterFrame(const FrameView& f) {
         session_.wide = opt_.wide && remote_.wide;
         session_.scanTimeMs = remote_.scanTimeMs;
         retries_ = 0;
+        if (opt_.hostPaced && state_ == State::WaitDis) {
+          timer_.stop();
+          setState(State::HeldAfterDis);
+          return;
+        }
         afterPause([this] { sendDcsAndTcf(); });
       } else if (state_ == State::WaitCfr && f.fcf == fcf::CFR) {
         needTraining_ = false;
@@ -197,6 +204,9 @@ void T30Engine::transmitterFrame(const FrameView& f) {
       } else if (postPage_ == fcf::EOM && answer != fcf::RTN) {
         setState(State::WaitDis);
         timer_.start(kT1, [this] { finish(hangup::NoAnswer); });
+      } else if (opt_.hostPaced) {
+        setState(State::HeldBetweenPages);
+        timer_.start(kT2 * 10, [this] { disconnect(); });
       } else {
         afterPause([this] { needTraining_ ? sendDcsAndTcf() : startPage(); });
       }
@@ -256,11 +266,41 @@ void T30Engine::pageData(const Bytes& data) {
 }
 
 void T30Engine::endPage(std::uint8_t postPage) {
-  if (state_ != State::PageData) return;
+  if (state_ != State::PageData && state_ != State::PageDataDone) return;
   postPage_ = postPage & 0xFE;
   retries_ = 0;
+  bool carrierOn = state_ == State::PageData;
   setState(State::SendPostPage);
-  tx_.stop([this] { afterPause([this] { sendPostPage(); }); });
+  if (carrierOn) sendTail();
+  if (carrierOn) tx_.stop([this] { afterPause([this] { sendPostPage(); }); });
+  else afterPause([this] { sendPostPage(); });
+}
+
+void T30Engine::sendTail() {
+  // A transmitter's carrier outlasts the data a little; receivers see some
+  // fill after the page's last line before the carrier drops.
+  tx_.sendData(Bytes(static_cast<std::size_t>(rateOfModulation(modulation_) / 80), 0));
+}
+
+void T30Engine::stopPageCarrier(std::function<void()> stopped) {
+  if (state_ != State::PageData) return;
+  setState(State::PageDataDone);
+  sendTail();
+  tx_.stop(std::move(stopped));
+}
+
+void T30Engine::proceed() {
+  if (state_ == State::HeldAfterDis) {
+    sendDcsAndTcf();
+  } else if (state_ == State::HeldBetweenPages) {
+    timer_.stop();
+    needTraining_ ? sendDcsAndTcf() : startPage();
+  }
+}
+
+void T30Engine::answerPage(std::uint8_t answer) {
+  if (state_ != State::AnswerHeld) return;
+  sendPageAnswer(answer);
 }
 
 void T30Engine::sendPostPage() {
@@ -324,11 +364,13 @@ void T30Engine::receiverFrame(const FrameView& f) {
       if (f.fcf == fcf::MPS || f.fcf == fcf::EOP || f.fcf == fcf::EOM) {
         postPage_ = f.fcf;
         ++pagesReceived_;
-        answerPage();
+        answerPage(false);
       }
       return;
     case State::WaitDcn:
       if (f.fcf == fcf::MPS || f.fcf == fcf::EOP || f.fcf == fcf::EOM) answerPage(true);
+      return;
+    case State::AnswerHeld:
       return;
     default:
       return;
@@ -354,6 +396,7 @@ void T30Engine::judgeTcf() {
       }
       setState(State::WaitPage);
       timer_.start(kT2, [this] { finish(hangup::PageNotReceived); });
+      if (cb_.trained) cb_.trained();
     });
   });
 }
@@ -361,11 +404,22 @@ void T30Engine::judgeTcf() {
 void T30Engine::answerPage(bool repeat) {
   timer_.stop();
   std::uint8_t answer = repeat ? lastAnswer_ : cb_.pageEnded ? cb_.pageEnded(postPage_) : opt_.pageAnswer;
-  lastAnswer_ = answer;
   if (opt_.dcnAfterPages > 0 && pagesReceived_ >= opt_.dcnAfterPages) {
     afterPause([this] { disconnect(); });
     return;
   }
+  if (answer == 0) {
+    // The host decides (Class 2 +FDR); the sender repeats its message meanwhile.
+    setState(State::AnswerHeld);
+    timer_.start(kT2 * 10, [this] { finish(hangup::ReceivePhaseD); });
+    return;
+  }
+  sendPageAnswer(answer);
+}
+
+void T30Engine::sendPageAnswer(std::uint8_t answer) {
+  timer_.stop();
+  lastAnswer_ = answer;
   setState(State::SendAnswer);
   afterPause([this, answer] {
     sendFrames({makeFrame(answer, true)}, [this, answer] {

@@ -40,6 +40,9 @@ struct T30Options {
   std::uint8_t pageAnswer = fcf::MCF;  // MCF, RTP or RTN after each page
   int dcnAfterPages = -1;              // send DCN instead of answering once this many pages arrived
   int failTrainAbove = 0;              // TCF at a rate above this gets FTT (0: never)
+  // The host paces the transmitter (Class 2/2.0): DCS waits for proceed() after
+  // DIS, and the next page waits for proceed() after each post-page answer.
+  bool hostPaced = false;
 };
 
 class T30Engine {
@@ -51,8 +54,12 @@ class T30Engine {
     std::function<void(const FaxCaps&)> session;         // DCS sent or received
     std::function<void()> readyForPage;                  // transmitter: carrier trained, send data
     std::function<void(const Bytes&)> pageData;          // receiver: data as it arrives
-    // Receiver: the page ended with MPS, EOM or EOP; the answer to send back.
+    // Receiver: the page ended with MPS, EOM or EOP; the answer to send back,
+    // or 0 to answer later through answerPage().
     std::function<std::uint8_t(std::uint8_t postPage)> pageEnded;
+    std::function<void()> pageStarted;                   // receiver: page carrier trained
+    std::function<void()> pageCarrierEnded;              // receiver: page carrier gone
+    std::function<void()> trained;                       // receiver: CFR sent
     std::function<void(std::uint8_t answer)> pageResult; // transmitter: MCF, RTP or RTN
     std::function<void(int hangupCode)> finished;        // the owner hangs up
   };
@@ -71,6 +78,13 @@ class T30Engine {
   // MPS, EOM or EOP. The session asked for this through readyForPage.
   void pageData(const Bytes& data);
   void endPage(std::uint8_t postPage);
+  // Transmitter (host-paced): the page data is complete; the carrier stops and
+  // the post-page message follows endPage().
+  void stopPageCarrier(std::function<void()> stopped);
+  // Transmitter (host-paced): go on with DCS or the next page.
+  void proceed();
+  // Receiver: the deferred answer to the last post-page message.
+  void answerPage(std::uint8_t answer);
   // Sends DCN and ends the call.
   void disconnect();
   // Owner hung up or reset: stop everything silently.
@@ -85,9 +99,11 @@ class T30Engine {
   enum class State {
     Idle,
     // transmitter
-    WaitDis, SendDcs, WaitCfr, PageTraining, PageData, SendPostPage, WaitPostPageAnswer,
+    WaitDis, HeldAfterDis, SendDcs, WaitCfr, PageTraining, PageData, PageDataDone, SendPostPage,
+    WaitPostPageAnswer, HeldBetweenPages,
     // receiver
-    Ced, SendDis, WaitDcs, Tcf, SendTrainingAnswer, WaitPage, Page, WaitPostPage, SendAnswer, WaitDcn,
+    Ced, SendDis, WaitDcs, Tcf, SendTrainingAnswer, WaitPage, Page, WaitPostPage, AnswerHeld,
+    SendAnswer, WaitDcn,
     Done,
   };
 
@@ -104,11 +120,13 @@ class T30Engine {
   void sendDcsAndTcf();
   bool stepDown();
   void startPage();
+  void sendTail();
   void sendPostPage();
   // receiver
   void sendDis();
   void judgeTcf();
-  void answerPage(bool repeat = false);
+  void answerPage(bool repeat);
+  void sendPageAnswer(std::uint8_t answer);
 
   Scheduler& sched_;
   Transmitter tx_;
