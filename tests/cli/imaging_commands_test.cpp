@@ -157,6 +157,58 @@ TEST_F(ImagingCommands, BmpConvertsExportsAndImportsBackExactly) {
   }
 }
 
+// The MH data of our records, length words removed, as fax2tiff reads raw fax data.
+std::vector<uint8_t> RawMh(const std::string& apfPath) {
+  const auto bytes = Slurp(apfPath);
+  ApfPageWalker walker;
+  ApfPageView page;
+  if (walker.Open(bytes) < 0 || walker.Page(1, page) < 0) return {};
+  std::vector<uint8_t> raw;
+  for (std::size_t at = 0; at + 2 <= page.Data.size();) {
+    const std::size_t n = page.Data[at] | page.Data[at + 1] << 8;
+    at += 2;
+    if (at + n > page.Data.size()) break;
+    raw.insert(raw.end(), page.Data.begin() + static_cast<long>(at), page.Data.begin() + static_cast<long>(at + n));
+    at += n;
+  }
+  return raw;
+}
+
+// Received faxes are stored as one bit stream per page, without length words.
+TEST_F(ImagingCommands, StreamFormPagesExportLikeRecordPages) {
+  const MonoBitmap page = testpages::TextPage(1728, 120);
+  ASSERT_EQ(WriteMonoBmp(Path("page.bmp"), page), 0);
+  ASSERT_EQ(Tool("convert " + Path("page.bmp") + " -o " + Path("records.apf") + " --margin 0").status, 0);
+  const auto stream = RawMh(Path("records.apf"));  // ends with the end-of-page EOLs
+  ASSERT_FALSE(stream.empty());
+
+  ApfFileHeader header;
+  header.Signature = kApfSignature;
+  header.PageCount = 1;
+  header.FirstPageOffset = kApfFileHeaderSize;
+  ApfPageHeader pageHeader;
+  pageHeader.DataLength = static_cast<uint32_t>(stream.size());
+  pageHeader.PageFlags = 0;  // normal resolution, 1728 pixels, stream form
+  std::vector<uint8_t> file(kApfFileHeaderSize + kApfPageHeaderSize);
+  EncodeFileHeader(header, file.data());
+  EncodePageHeader(pageHeader, file.data() + kApfFileHeaderSize);
+  file.insert(file.end(), stream.begin(), stream.end());
+  std::ofstream(Path("stream.apf"), std::ios::binary)
+      .write(reinterpret_cast<const char*>(file.data()), static_cast<long>(file.size()));
+
+  ToolRun r = Tool("info " + Path("stream.apf"));
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("flags 0x0000 (normal, 1728 pixels, stream), " + std::to_string(stream.size()) +
+                          " bytes of data"),
+            std::string::npos)
+      << r.output;
+  ASSERT_EQ(Tool("export " + Path("stream.apf") + " -o " + Path("stream.pbm")).status, 0);
+  EXPECT_EQ(ReadPbm(Path("stream.pbm")), page);
+  ASSERT_EQ(Tool("export " + Path("stream.apf") + " -o " + Path("stream.tif")).status, 0);
+  ASSERT_EQ(Tool("import " + Path("stream.tif") + " -o " + Path("back.apf")).status, 0);
+  EXPECT_EQ(PagesOf(Path("back.apf")), PagesOf(Path("records.apf")));
+}
+
 TEST_F(ImagingCommands, TextPagesExportOneFilePerPageAndOneTiff) {
   std::ofstream(Path("letter.txt")) << "First page\n\tindented\n\fSecond page\n\fThird page\n";
   ToolRun r = Tool("convert " + Path("letter.txt") + " --font small");
@@ -290,23 +342,6 @@ TEST_F(ImagingCommands, LibtiffDecodesOurExportsToOurBitmaps) {
       EXPECT_EQ(theirs[0], ours) << "fill order " << fill;
     }
   }
-}
-
-// The MH data of our records, length words removed, as fax2tiff reads raw fax data.
-std::vector<uint8_t> RawMh(const std::string& apfPath) {
-  const auto bytes = Slurp(apfPath);
-  ApfPageWalker walker;
-  ApfPageView page;
-  if (walker.Open(bytes) < 0 || walker.Page(1, page) < 0) return {};
-  std::vector<uint8_t> raw;
-  for (std::size_t at = 0; at + 2 <= page.Data.size();) {
-    const std::size_t n = page.Data[at] | page.Data[at + 1] << 8;
-    at += 2;
-    if (at + n > page.Data.size()) break;
-    raw.insert(raw.end(), page.Data.begin() + static_cast<long>(at), page.Data.begin() + static_cast<long>(at + n));
-    at += n;
-  }
-  return raw;
 }
 
 TEST_F(ImagingCommands, Fax2tiffDecodesOurRawMhDataToOurBitmaps) {
