@@ -223,6 +223,12 @@ void FaxEngineBase::ClearResponse() {
   modem.commandTimer.Start(clock_, modem.commandTimeout);
 }
 
+void FaxEngineBase::DropAnswer() {
+  modem.response.clear();
+  modem.crlf.position = 0;
+  modem.dleEtx.position = 0;
+}
+
 void FaxEngineBase::SetTimeout(long ticks) {
   if (session.triggers.timeout > 0) port_.setTimerTrigger(session.triggers.timeout, ticks, true);
 }

@@ -93,6 +93,9 @@ class FaxEngineBase {
   int SendFrameCommand(std::string_view command) { return SendCommand(command, 40); }
   int WriteRaw(std::string_view bytes);
   void ClearResponse();
+  // Drops an answer the state does not act on. Unlike ClearResponse it leaves
+  // the time-out running, so a modem that keeps talking cannot hold a state open.
+  void DropAnswer();
   bool HasText(std::string_view text) const { return modem.response.find(text) != std::string::npos; }
   bool RespOk() const { return HasText("OK"); }
   bool RespConnect() const { return HasText("CONNECT"); }

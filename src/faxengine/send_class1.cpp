@@ -204,31 +204,31 @@ void SendFaxEngine::StateC1Dialled() {
   if (HasText("VOICE")) return Fail(errVoice, "voice answered");
   if (HasText("NO DIAL")) return Fail(errNoDialTone, "no dial tone");
   if (RespNoCarrier()) return Fail(errNoConnect, "no carrier");
-  ClearResponse();
+  DropAnswer();
 }
 
 void SendFaxEngine::StateC1SendTsi() {
-  if (!RespConnect()) return ClearResponse();
+  if (!RespConnect()) return DropAnswer();
   WriteTsi();
   ClearResponse();
   SetState(ssC1SendDcs, "TSI written");
 }
 
 void SendFaxEngine::StateC1SendDcs() {
-  if (!RespConnect()) return ClearResponse();
+  if (!RespConnect()) return DropAnswer();
   WriteDcs();
   ClearResponse();
   SetState(ssC1DcsSent, "DCS written");
 }
 
 void SendFaxEngine::StateC1DcsSent() {
-  if (!RespOk()) return ClearResponse();
+  if (!RespOk()) return DropAnswer();
   if (int rc = SendFrameCommand("AT+FTM=" + modem.modulation); rc < 0) return Fail(rc, "port write failed");
   SetState(ssC1SendTcf, "training");
 }
 
 void SendFaxEngine::StateC1SendTcf() {
-  if (!RespConnect()) return ClearResponse();
+  if (!RespConnect()) return DropAnswer();
   if (session.options & kOptSoftwareFlow) Port().swFlowEnable(0, 0, serial::kSwFlowObeyXoff);
   WriteTcf();
   ClearResponse();
@@ -245,7 +245,7 @@ void SendFaxEngine::StateC1TcfSent() {
 }
 
 void SendFaxEngine::StateC1WaitCfr() {
-  if (!RespOk()) return ClearResponse();
+  if (!RespOk()) return DropAnswer();
   if (!modem.lastFrameFinal) {
     if (int rc = SendFrameCommand("AT+FRH=3"); rc < 0) return Fail(rc, "port write failed");
     return;
@@ -261,13 +261,13 @@ void SendFaxEngine::StateC1WaitCfr() {
 }
 
 void SendFaxEngine::StateC1PageConnect() {
-  if (!RespConnect()) return ClearResponse();
+  if (!RespConnect()) return DropAnswer();
   SetTimeout(18);
   SetState(ssWaitXon, "page carrier up");
 }
 
 void SendFaxEngine::StateC1DataDone() {
-  if (!RespOk()) return ClearResponse();
+  if (!RespOk()) return DropAnswer();
   modem.postPageRetries = 0;
   SetStatus(fstSendPageEnd);
   SetState(ssC1PostPageRetry, "page data sent");
@@ -281,14 +281,14 @@ void SendFaxEngine::StateC1PostPageRetry() {
 }
 
 void SendFaxEngine::StateC1SendPostPage() {
-  if (!RespConnect()) return ClearResponse();
+  if (!RespConnect()) return DropAnswer();
   WriteSingleFrame(MorePages() ? kFcfMps : kFcfEop);
   ClearResponse();
   SetState(ssC1PostPageSent, MorePages() ? "MPS written" : "EOP written");
 }
 
 void SendFaxEngine::StateC1PostPageSent() {
-  if (!RespOk()) return ClearResponse();
+  if (!RespOk()) return DropAnswer();
   Pause(200);
   if (int rc = SendFrameCommand("AT+FRH=3"); rc < 0) return Fail(rc, "port write failed");
   SetTimeout(54);
@@ -298,7 +298,7 @@ void SendFaxEngine::StateC1PostPageSent() {
 void SendFaxEngine::StateC1WaitPostPageReply() {
   if (RespConnect()) return ClearResponse();
   if (RespError()) return SetState(ssC1PostPageRetry, "ERROR instead of a reply");
-  if (!RespOk()) return ClearResponse();
+  if (!RespOk()) return DropAnswer();
   if (!modem.lastFrameFinal) {
     if (int rc = SendFrameCommand("AT+FRH=3"); rc < 0) return Fail(rc, "port write failed");
     return;
@@ -319,25 +319,25 @@ void SendFaxEngine::StateC1WaitPostPageReply() {
   }
   if (fcf == kFcfRtn) return Fail(errMidSession, "remote rejected the page (RTN)");
   modem.lastFrameFinal = false;
-  ClearResponse();
+  DropAnswer();
 }
 
 void SendFaxEngine::StateC1SendDcn() {
-  if (!RespConnect()) return ClearResponse();
+  if (!RespConnect()) return DropAnswer();
   WriteSingleFrame(kFcfDcn);
   ClearResponse();
   SetState(ssC1DcnSent, "DCN written");
 }
 
 void SendFaxEngine::StateC1DcnSent() {
-  if (!RespOk()) return ClearResponse();
+  if (!RespOk()) return DropAnswer();
   if (int rc = SendCommand("ATH"); rc < 0) return Fail(rc, "port write failed");
   SetTimeout(26);
   SetState(ssC1WaitHangup, "hanging up");
 }
 
 void SendFaxEngine::StateC1WaitHangup() {
-  if (!RespOk()) return ClearResponse();
+  if (!RespOk()) return DropAnswer();
   SetState(ssFaxDone, "hung up");
 }
 

@@ -358,7 +358,7 @@ void SendFaxEngine::StateC2Dialled() {
   if (HasText("BUSY") || HasText("ANSWER")) return BusyHandling(false);
   if (HasText("VOICE")) return Fail(errVoice, "voice answered");
   if (HasText("NO DIAL")) return Fail(errNoDialTone, "no dial tone");
-  ClearResponse();
+  DropAnswer();
 }
 
 // Reports are eight one-character values at fixed positions: VR,BR,WD,LN,DF,EC,BF,ST.
@@ -410,7 +410,7 @@ void SendFaxEngine::StateC2Negotiate() {
       SetState(ssWaitXon, "page connect");
     }
   } else {
-    ClearResponse();
+    DropAnswer();
   }
 }
 
