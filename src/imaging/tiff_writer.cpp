@@ -82,6 +82,52 @@ void TiffFaxWriter::EndPage() {
   }
 }
 
+// Appends the IFD of one page and the values that do not fit its entries;
+// returns where the offset of the next IFD goes.
+std::size_t TiffFaxWriter::AppendIfd(std::vector<uint8_t>& out, std::size_t index, uint32_t strip_at,
+                                     const std::string& software) const {
+  const Page& page = pages_[index];
+  const uint32_t extra = uint32_t(out.size()) + 2 + kEntries * 12 + 4;
+  const uint32_t x_res = extra, y_res = extra + 8, text_at = extra + 16;
+  Put16(out, kEntries);
+  PutEntry(out, kTagNewSubfileType, kTypeLong, 1, kNewSubfileTypePage);
+  PutEntry(out, kTagImageWidth, kTypeLong, 1, uint32_t(page.width));
+  PutEntry(out, kTagImageLength, kTypeLong, 1, page.rows);
+  PutEntry(out, kTagBitsPerSample, kTypeShort, 1, 1);
+  PutEntry(out, kTagCompression, kTypeShort, 1, kCompressionG3);
+  PutEntry(out, kTagPhotometric, kTypeShort, 1, 0);  // 0 = white, as Class F asks
+  PutEntry(out, kTagFillOrder, kTypeShort, 1, uint32_t(fill_order_));
+  PutEntry(out, kTagStripOffsets, kTypeLong, 1, strip_at);
+  PutEntry(out, kTagSamplesPerPixel, kTypeShort, 1, 1);
+  PutEntry(out, kTagRowsPerStrip, kTypeLong, 1, page.rows);
+  PutEntry(out, kTagStripByteCounts, kTypeLong, 1, uint32_t(page.strip.size()));
+  PutEntry(out, kTagXResolution, kTypeRational, 1, x_res);
+  PutEntry(out, kTagYResolution, kTypeRational, 1, y_res);
+  PutEntry(out, kTagT4Options, kTypeLong, 1, kT4OptionsFillBits);
+  PutEntry(out, kTagResolutionUnit, kTypeShort, 1, 2);  // inch
+  // PageNumber: two SHORTs, the page (from 0) and the page count, in the entry itself.
+  Put16(out, kTagPageNumber);
+  Put16(out, kTypeShort);
+  Put32(out, 2);
+  Put16(out, uint32_t(index));
+  Put16(out, uint32_t(pages_.size()));
+  uint32_t text_value = text_at;
+  if (software.size() <= 4) {  // short enough to stand in the entry itself
+    text_value = 0;
+    for (std::size_t k = 0; k < software.size(); ++k) text_value |= uint32_t(uint8_t(software[k])) << (8 * k);
+  }
+  PutEntry(out, kTagSoftware, kTypeAscii, uint32_t(software.size()), text_value);
+  const std::size_t link = out.size();
+  Put32(out, 0);
+  Put32(out, kXDpi);
+  Put32(out, 1);
+  Put32(out, page.high_res ? 196 : 98);
+  Put32(out, 1);
+  if (software.size() > 4) out.insert(out.end(), software.begin(), software.end());
+  if (out.size() & 1) out.push_back(0);
+  return link;
+}
+
 std::vector<uint8_t> TiffFaxWriter::Finish(std::string_view software) {
   EndPage();
   std::vector<uint8_t> out = {'I', 'I', 42, 0, 0, 0, 0, 0};
@@ -93,52 +139,9 @@ std::vector<uint8_t> TiffFaxWriter::Finish(std::string_view software) {
   }
   const std::string text = std::string(software) + '\0';
   std::size_t link = 4;  // where the offset of the next IFD goes
-  const uint32_t total = uint32_t(pages_.size());
   for (std::size_t i = 0; i < pages_.size(); ++i) {
-    const Page& page = pages_[i];
-    const uint32_t ifd = uint32_t(out.size());
-    Set32(out, link, ifd);
-    const uint32_t extra = ifd + 2 + kEntries * 12 + 4;  // values that do not fit an entry
-    const uint32_t x_res = extra, y_res = extra + 8, soft = extra + 16;
-    Put16(out, kEntries);
-    PutEntry(out, kTagNewSubfileType, kTypeLong, 1, kNewSubfileTypePage);
-    PutEntry(out, kTagImageWidth, kTypeLong, 1, uint32_t(page.width));
-    PutEntry(out, kTagImageLength, kTypeLong, 1, page.rows);
-    PutEntry(out, kTagBitsPerSample, kTypeShort, 1, 1);
-    PutEntry(out, kTagCompression, kTypeShort, 1, kCompressionG3);
-    PutEntry(out, kTagPhotometric, kTypeShort, 1, 0);  // 0 = white, as Class F asks
-    PutEntry(out, kTagFillOrder, kTypeShort, 1, uint32_t(fill_order_));
-    PutEntry(out, kTagStripOffsets, kTypeLong, 1, strip_at[i]);
-    PutEntry(out, kTagSamplesPerPixel, kTypeShort, 1, 1);
-    PutEntry(out, kTagRowsPerStrip, kTypeLong, 1, page.rows);
-    PutEntry(out, kTagStripByteCounts, kTypeLong, 1, uint32_t(page.strip.size()));
-    PutEntry(out, kTagXResolution, kTypeRational, 1, x_res);
-    PutEntry(out, kTagYResolution, kTypeRational, 1, y_res);
-    PutEntry(out, kTagT4Options, kTypeLong, 1, kT4OptionsFillBits);
-    PutEntry(out, kTagResolutionUnit, kTypeShort, 1, 2);  // inch
-    // PageNumber: two SHORTs, page (from 0) and the page count, in the entry itself.
-    Put16(out, kTagPageNumber);
-    Put16(out, kTypeShort);
-    Put32(out, 2);
-    Put16(out, uint32_t(i));
-    Put16(out, total);
-    if (text.size() <= 4) {  // short enough to stand in the entry itself
-      uint8_t inline_text[4] = {};
-      for (std::size_t k = 0; k < text.size(); ++k) inline_text[k] = uint8_t(text[k]);
-      PutEntry(out, kTagSoftware, kTypeAscii, uint32_t(text.size()),
-               uint32_t(inline_text[0] | inline_text[1] << 8 | inline_text[2] << 16 |
-                        uint32_t(inline_text[3]) << 24));
-    } else {
-      PutEntry(out, kTagSoftware, kTypeAscii, uint32_t(text.size()), soft);
-    }
-    link = out.size();
-    Put32(out, 0);
-    Put32(out, kXDpi);
-    Put32(out, 1);
-    Put32(out, page.high_res ? 196 : 98);
-    Put32(out, 1);
-    if (text.size() > 4) out.insert(out.end(), text.begin(), text.end());
-    if (out.size() & 1) out.push_back(0);
+    Set32(out, link, uint32_t(out.size()));
+    link = AppendIfd(out, i, strip_at[i], text);
   }
   return out;
 }

@@ -51,6 +51,9 @@ class TiffFaxWriter {
     uint32_t rows = 0;
     std::vector<uint8_t> strip;
   };
+  std::size_t AppendIfd(std::vector<uint8_t>& out, std::size_t index, uint32_t strip_at,
+                        const std::string& software) const;
+
   int fill_order_;
   std::vector<Page> pages_;
   bool page_open_ = false;
