@@ -150,6 +150,10 @@ long ScriptedModem::write(const uint8_t* src, std::size_t n) {
       continue;
     }
     if (b < 32) continue;  // stray fill bytes between items
+    if (b == ' ' && line_.empty()) {  // a lone space: the engine's nudge after a silent remote
+      Item("SP");
+      continue;
+    }
     line_.push_back(static_cast<char>(b));
     if (line_ == "+++") {
       line_.clear();
