@@ -17,25 +17,27 @@ namespace {
 namespace fs = std::filesystem;
 
 // A text progress bar on stderr: redrawn in place on a terminal; elsewhere
-// (logs, pipes) one line with the final state of each step.
+// (logs, pipes) one line with the final state of each step. A step that is
+// followed by the next one, or by done(), has finished: it shows 100 %.
 class ProgressBar {
  public:
   ProgressBar() : terminal_(::isatty(STDERR_FILENO) != 0) {}
-  ~ProgressBar() { endStep(); }
+  ~ProgressBar() { endStep(false); }
 
   void step(const std::string& text) {
-    endStep();
+    endStep(true);
     if (text.empty()) return;
     std::cout << text << std::endl;
     active_ = true;
     percent_ = 0;
-    draw();
+    if (terminal_) draw();
   }
   void progress(int percent) {
     if (!active_ || percent == percent_) return;
     percent_ = percent;
     if (terminal_) draw();
   }
+  void done() { endStep(true); }
 
  private:
   void draw() const {
@@ -45,10 +47,11 @@ class ProgressBar {
               << std::string(static_cast<std::size_t>(kWidth - filled), '.') << "] " << percent_ << "%"
               << (terminal_ ? "" : "\n") << std::flush;
   }
-  void endStep() {
+  void endStep(bool finished) {
     if (!active_) return;
+    if (finished) percent_ = 100;
+    draw();
     if (terminal_) std::cerr << "\n";
-    else draw();
     active_ = false;
   }
 
@@ -82,6 +85,7 @@ int runPack(const std::vector<std::string>& args) {
     callbacks.onStep = [&bar](const std::string& text) { bar.step(text); };
     callbacks.onProgress = [&bar](int percent) { bar.progress(percent); };
     st = data::RebuildIndexes(sent, received, phone, cover, callbacks, folder);
+    if (st.ok()) bar.done();
   }
   if (!st.ok()) return fail(st.message());
   const uint32_t after = sent.PhysicalCount() + received.PhysicalCount();
@@ -115,11 +119,9 @@ int runCheck(const std::vector<std::string>& args) {
       std::cout << schema.fileName << ": not present (created when first needed)\n";
       continue;
     }
-    std::vector<std::string> problems = xbase::Table::Check(folder + schema.fileName);
+    std::vector<std::string> problems = xbase::Table::Check(folder + schema.fileName, {schema.tag});
     problems.insert(problems.end(), deep.problems.begin(), deep.problems.end());
     for (const std::string& p : problems) report(schema.fileName, p);
-    if (!fs::exists(folder + schema.indexFileName, ec))
-      std::cout << schema.indexFileName << ": missing (rebuilt when the table is next opened)\n";
     if (problems.empty()) std::cout << schema.fileName << ": OK, " << deep.records << " records\n";
   }
   const std::string ini = data::IniFileName(folder);
