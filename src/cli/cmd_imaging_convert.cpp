@@ -42,7 +42,7 @@ bool IsG3Tiff(const std::string& path) {
          page.compression == imaging::kCompressionG3;
 }
 
-int RunConvert(const std::vector<std::string>& args) {
+ArgSpec ConvertSpec() {
   ArgSpec spec{"convert IN [-o OUT.apf] [--type bmp|txt|tif|pcx|dcx] [--fine] [--wide] [--margin N] "
                "[--top N] [--center] [--font small|standard]",
                "Converts a one-bit BMP (other BMPs are dithered), a text file, a TIFF, PCX or\n"
@@ -56,6 +56,11 @@ int RunConvert(const std::vector<std::string>& args) {
       .option("--top", "N", "blank lines at the top of every page (default 0)")
       .flag("--center", "centre images narrower than the line")
       .option("--font", "FONT", "text input: small or standard (default)");
+  return spec;
+}
+
+int RunConvert(const std::vector<std::string>& args) {
+  const ArgSpec spec = ConvertSpec();
   ParsedArgs parsed;
   if (int rc = parseArgs(spec, args, parsed, 1, 1); rc >= 0) return rc;
   const std::string& in = parsed.positional[0];
