@@ -38,6 +38,9 @@ PagePainter::PagePainter(const QTextDocument& doc, int zoomPercent, int screenDp
                          const PageFrame& frame)
     : doc_(doc.clone()), frame_(frame) {
   InstallFontSubstitutions();
+  // Dynamic properties do not travel with a clone.
+  SetPageLayout(*doc_, PageLayoutOf(doc));
+  SetDefaultTab(*doc_, DefaultTabOf(doc));
   dpi_ = std::max(1.0, screenDpi * std::max(zoomPercent, 1) / 100.0);
   int dotsPerMeter = static_cast<int>(std::lround(dpi_ / 0.0254));
   device_ = QImage(1, 1, QImage::Format_Grayscale8);
@@ -86,6 +89,9 @@ void PagePainter::prepareDocument() {
   all.mergeCharFormat(noAntialias);
 
   double scale = 96.0 / qtBaseDpi();
+  QTextOption option = d.defaultTextOption();
+  option.setTabStopDistance(DefaultTabOf(d) / 15.0 * scale);
+  d.setDefaultTextOption(option);
   bool first = true;
   for (QTextBlock block = d.begin(); block.isValid(); block = block.next()) {
     QTextBlockFormat f = block.blockFormat();
@@ -94,14 +100,16 @@ void PagePainter::prepareDocument() {
     double percent = f.lineHeight();
     if (first) a.pageBreakBefore = false;  // a break before the first line would waste a page
     first = false;
-    ApplyParagraphAttributes(a, f);
-    if (multiple) f.setLineHeight(percent, QTextBlockFormat::ProportionalHeight);
+    ApplyParagraphAttributes(a, f, dpi_ / 96.0);
+    if (multiple) {
+      f.setLineHeight(percent, QTextBlockFormat::ProportionalHeight);
+    } else if (scale != 1.0 && f.lineHeightType() != QTextBlockFormat::SingleHeight) {
+      f.setLineHeight(f.lineHeight() * scale, f.lineHeightType());
+    }
     if (scale != 1.0) {
-      f.setTextIndent(f.textIndent() * scale);
-      f.setLeftMargin(f.leftMargin() * scale);
-      f.setRightMargin(f.rightMargin() * scale);
-      f.setTopMargin(f.topMargin() * scale);
-      f.setBottomMargin(f.bottomMargin() * scale);
+      QList<QTextOption::Tab> tabs = f.tabPositions();
+      for (QTextOption::Tab& t : tabs) t.position *= scale;
+      f.setTabPositions(tabs);
     }
     QTextCursor(block).setBlockFormat(f);
   }

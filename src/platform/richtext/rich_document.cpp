@@ -147,12 +147,12 @@ ParagraphAttributes ParagraphAttributesOf(const QTextBlockFormat& f) {
   return a;
 }
 
-void ApplyParagraphAttributes(const ParagraphAttributes& a, QTextBlockFormat& f) {
-  f.setTextIndent(toQt(a.firstIndent));
-  f.setLeftMargin(toQt(a.leftIndent));
-  f.setRightMargin(toQt(a.rightIndent));
-  f.setTopMargin(toQt(a.spaceBefore));
-  f.setBottomMargin(toQt(a.spaceAfter));
+void ApplyParagraphAttributes(const ParagraphAttributes& a, QTextBlockFormat& f, double marginScale) {
+  f.setTextIndent(toQt(a.firstIndent) * marginScale);
+  f.setLeftMargin(toQt(a.leftIndent) * marginScale);
+  f.setRightMargin(toQt(a.rightIndent) * marginScale);
+  f.setTopMargin(toQt(a.spaceBefore) * marginScale);
+  f.setBottomMargin(toQt(a.spaceAfter) * marginScale);
   f.setProperty(kFirstIndentTwips, a.firstIndent);
   f.setProperty(kLeftIndentTwips, a.leftIndent);
   f.setProperty(kRightIndentTwips, a.rightIndent);
@@ -170,6 +170,18 @@ void ApplyParagraphAttributes(const ParagraphAttributes& a, QTextBlockFormat& f)
   QTextFormat::PageBreakFlags flags = f.pageBreakPolicy();
   flags.setFlag(QTextFormat::PageBreak_AlwaysBefore, a.pageBreakBefore);
   f.setPageBreakPolicy(flags);
+}
+
+int DefaultTabOf(const QTextDocument& doc) {
+  QVariant v = doc.property("rtfDefaultTab");
+  return v.isValid() ? v.toInt() : 720;
+}
+
+void SetDefaultTab(QTextDocument& doc, int twips) {
+  doc.setProperty("rtfDefaultTab", twips);
+  QTextOption option = doc.defaultTextOption();
+  option.setTabStopDistance(toQt(twips));
+  doc.setDefaultTextOption(option);
 }
 
 RtfPageLayout PageLayoutOf(const QTextDocument& doc) {
@@ -192,6 +204,7 @@ void ModelToDocument(const RtfDocument& model, QTextDocument& doc) {
   doc.setUndoRedoEnabled(false);
   doc.clear();
   SetPageLayout(doc, model.layout);
+  SetDefaultTab(doc, model.defaultTab);
   QTextCursor cursor(&doc);
   for (std::size_t i = 0; i < model.paragraphs.size(); ++i) {
     const RtfParagraph& p = model.paragraphs[i];
@@ -218,6 +231,7 @@ void ModelToDocument(const RtfDocument& model, QTextDocument& doc) {
 RtfDocument DocumentToModel(const QTextDocument& doc) {
   RtfDocument model;
   model.layout = PageLayoutOf(doc);
+  model.defaultTab = DefaultTabOf(doc);
   QFont fallback = doc.defaultFont();
   for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
     RtfParagraph p;

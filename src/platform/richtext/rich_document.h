@@ -42,7 +42,15 @@ struct ParagraphAttributes {
 };
 
 ParagraphAttributes ParagraphAttributesOf(const QTextBlockFormat& format);
-void ApplyParagraphAttributes(const ParagraphAttributes& a, QTextBlockFormat& format);
+// Qt scales tab positions and line heights to the paint device but takes
+// block margins and indents as device pixels: `marginScale` turns the
+// 96-dpi lengths into the pixels of the device the text is laid out on.
+void ApplyParagraphAttributes(const ParagraphAttributes& a, QTextBlockFormat& format,
+                              double marginScale = 1.0);
+
+// Distance of the default tab stops, in twips.
+int DefaultTabOf(const QTextDocument& doc);
+void SetDefaultTab(QTextDocument& doc, int twips);
 
 RtfPageLayout PageLayoutOf(const QTextDocument& doc);
 void SetPageLayout(QTextDocument& doc, const RtfPageLayout& layout);

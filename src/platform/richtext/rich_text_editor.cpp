@@ -75,6 +75,7 @@ RichTextEditor::RichTextEditor(QWidget* parent) : QTextEdit(parent) {
   setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   SetPageLayout(*document(), kLetterHalfInchMargins);
+  SetDefaultTab(*document(), 720);
   applyLayoutWidth();
   connect(document(), &QTextDocument::contentsChange, this, &RichTextEditor::keepFieldsClosed);
 }
@@ -129,8 +130,29 @@ int RichTextEditor::loadRichText(const QByteArray& data, QString* message) {
     SetPageLayout(*document(), kLetterHalfInchMargins);
     rc = 0;
   }
+  rescaleMargins();
   applyLayoutWidth();
   return rc;
+}
+
+// Indents and paragraph spacing follow the zoom like the text does.
+double RichTextEditor::marginScale() const { return zoom_ / 100.0 * logicalDpiX() / 96.0; }
+
+void RichTextEditor::rescaleMargins() {
+  double scale = marginScale();
+  QTextCursor c(document());
+  c.beginEditBlock();
+  for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+    QTextBlockFormat f = block.blockFormat();
+    ParagraphAttributes a = ParagraphAttributesOf(f);
+    QTextBlockFormat scaled = f;
+    ApplyParagraphAttributes(a, scaled, scale);
+    scaled.setLineHeight(f.lineHeight(), f.lineHeightType());  // Qt scales line heights itself
+    if (scaled == f) continue;
+    c.setPosition(block.position());
+    c.setBlockFormat(scaled);
+  }
+  c.endEditBlock();
 }
 
 QByteArray RichTextEditor::saveRichText() const { return SaveRtf(*document()); }
@@ -161,6 +183,7 @@ void RichTextEditor::setZooming(int percent) {
   zoomDevice_.setDotsPerMeterX(dotsPerMeter);
   zoomDevice_.setDotsPerMeterY(dotsPerMeter);
   document()->documentLayout()->setPaintDevice(zoom_ == 100 ? nullptr : &zoomDevice_);
+  rescaleMargins();
   applyLayoutWidth();
   reformat();
 }
@@ -190,7 +213,7 @@ ParagraphAttributes RichTextEditor::currentParagraph() const {
 void RichTextEditor::applyCurrentParagraph(const ParagraphAttributes& attributes) {
   QTextCursor c = textCursor();
   QTextBlockFormat f = c.blockFormat();
-  ApplyParagraphAttributes(attributes, f);
+  ApplyParagraphAttributes(attributes, f, marginScale());
   c.setBlockFormat(f);
 }
 

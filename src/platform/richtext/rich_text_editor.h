@@ -77,6 +77,8 @@ class RichTextEditor : public QTextEdit {
  private:
   void keepFieldsClosed(int position, int removed, int added);
   void applyLayoutWidth();
+  double marginScale() const;
+  void rescaleMargins();
   void hideMarkers();
   void showMarkers();
   void mergeWritingFormat(const QTextCharFormat& format);

@@ -82,6 +82,7 @@ constexpr RtfPageLayout kLetterHalfInchMargins{12240, 15840, 720, 720, 720, 720}
 struct RtfDocument {
   std::vector<RtfFont> fonts;
   RtfPageLayout layout;
+  int defaultTab = 720;  // \deftabN: distance of the default tab stops
   std::vector<RtfParagraph> paragraphs;  // never empty after a successful read
 };
 

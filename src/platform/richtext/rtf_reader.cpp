@@ -356,6 +356,7 @@ void Reader::onWord(const ControlWord& cw) {
   if (specialCharacter(cw) || characterWord(cw) || paragraphWord(cw) || layoutWord(cw)) return;
   if (cw.word == "ansicpg" && cw.hasParam && cw.param > 0) ansiCodePage_ = cw.param;
   else if (cw.word == "deff" && cw.hasParam) defaultFontNumber_ = cw.param;
+  else if (cw.word == "deftab" && cw.hasParam && cw.param >= 20 && cw.param <= 31680) doc_.defaultTab = cw.param;
   else if (cw.word == "uc" && cw.hasParam) g.unicodeSkip = std::clamp<int32_t>(cw.param, 0, 8);
   else if (cw.word == "u" && cw.hasParam) {
     flushBytes();

@@ -70,6 +70,7 @@ void Writer::header() {
             "\\blue" + std::to_string(c & 0xFF) + ';';
   }
   out_ += "}\n";
+  word("deftab", doc_.defaultTab);
   const RtfPageLayout& l = doc_.layout;
   word("paperw", l.paperWidth);
   word("paperh", l.paperHeight);

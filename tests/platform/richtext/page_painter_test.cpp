@@ -96,6 +96,36 @@ TEST(PagePainter, TextIsLaidOutAtAboutTwoHundredDotsPerInch) {
   EXPECT_NEAR(ink.bottom - ink.top + 1, 143, 6);
 }
 
+// Lengths given in twips land where they would on paper at 200 dpi.
+TEST(PagePainter, TabsIndentsAndLineHeightsScaleToThePage) {
+  const QByteArray head = "{\\rtf1{\\fonttbl{\\f0 Arial;}}\\margl720\\margr720\\margt720\\margb720";
+  static const struct {
+    const char* body;
+    int rightmostInk;  // bitmap column, 0.5-inch margin at 100
+  } kCases[] = {
+      {"\\pard\\tqr\\tx10800 a\\tab b}", 1600},      // right tab at the right margin
+      {"\\pard a\\tab b}", 215},                         // default stops every 0.5 inch
+      {"\\deftab1440\\pard a\\tab b}", 315},           // \\deftab
+      {"\\pard\\tx2880 a\\tab b}", 515},               // left tab at 2 inches
+      {"\\pard\\li2880 b}", 515},                        // left indent of 2 inches
+      {"\\pard\\fi2880 b}", 515},                        // first-line indent
+      {"\\pard\\ri5040\\qr b}", 900},                   // right indent of 3.5 inches
+  };
+  for (const auto& c : kCases) {
+    QTextDocument doc;
+    load(doc, head + c.body);
+    PagePainter painter(doc, 208, 96, kFaxFrame);
+    QImage page = blankFaxPage();
+    painter.paintPage(page, 0);
+    EXPECT_NEAR(inkOf(page).right, c.rightmostInk, 12) << c.body;
+  }
+  QByteArray exactLines = head;
+  for (int i = 0; i < 60; ++i) exactLines += "\\pard\\sl-480\\slmult0 line\\par";
+  QTextDocument doc;
+  load(doc, exactLines + "}");
+  EXPECT_EQ(PagePainter(doc, 208, 96, kFaxFrame).pageCount(), 2);  // 30 lines of 1/3 inch a page
+}
+
 TEST(PagePainter, ZoomTruncatesTowardTwoHundredDotsPerInch) {
   static const struct { int screenDpi, zoom; } kCases[] = {
       {96, 208}, {120, 166}, {72, 277}, {144, 138}, {200, 100}};

@@ -148,6 +148,14 @@ TEST(RichTextEditor, LayoutZoomWrapAndLoading) {
   EXPECT_NEAR(width150, editor.lineWrapColumnOrWidth() * 1.5, 2);
   editor.setWordWrap(true);
   EXPECT_EQ(editor.lineWrapMode(), QTextEdit::WidgetWidth);
+
+  // Indents follow the zoom on screen while the stored value stays in twips.
+  editor.setPlainText("indented");
+  editor.setIndents(0, 1440, 0);
+  editor.setZooming(200);
+  EXPECT_NEAR(editor.textCursor().blockFormat().leftMargin(), 192 * editor.logicalDpiX() / 96.0, 0.5);
+  EXPECT_EQ(editor.currentParagraph().leftIndent, 1440);
+  editor.setZooming(100);
   editor.setPlainText("x");
   EXPECT_EQ(RichTextEditor().loadRichText(editor.saveRichText()), 0);
   RichTextEditor copy;

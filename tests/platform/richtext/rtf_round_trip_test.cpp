@@ -15,6 +15,7 @@ RtfDocument richModel() {
   RtfDocument d;
   d.fonts = {{"Arial", 0}, {"Times New Roman", 0}};
   d.layout = kLetterHalfInchMargins;
+  d.defaultTab = 709;
   RtfCharFormat plain;
   plain.font = 0;
   RtfCharFormat bold = plain;
@@ -62,6 +63,7 @@ TEST(RtfRoundTrip, ModelSurvivesWriteAndRead) {
   RtfDocument back;
   ASSERT_EQ(ReadRtf(rtf, back), kRtfOk);
   EXPECT_EQ(back.layout, original.layout);
+  EXPECT_EQ(back.defaultTab, 709);
   EXPECT_EQ(back.fonts, original.fonts);
   ASSERT_EQ(back.paragraphs.size(), original.paragraphs.size());
   for (std::size_t i = 0; i < back.paragraphs.size(); ++i) {
