@@ -266,6 +266,7 @@ void SendFaxEngine::StatePageStart() {
   int rc = 0;
   if (!headerLine.empty()) {
     const std::string text = ExpandHeaderLine(headerLine, CurrentHeaderValues());
+    Trace("header \"" + text + "\"");
     rc = SendBlankLines(8);
     TopUpOutputBuffer();
     if (rc == 0) rc = RenderTextLine(text);

@@ -79,3 +79,22 @@ void ExpectGolden(const std::string& name, const std::string& transcript) {
 }
 
 }  // namespace veltrane::faxengine::test
+
+namespace veltrane::faxengine::test {
+
+void SendHarness::StartUntil(const std::function<bool()>& until, int64_t limitMs) {
+  fax.StartTransmission();
+  dispatcher_->runUntil([&] { return record_.finishCount > 0 || until(); }, limitMs);
+}
+
+void SendHarness::Finish(int64_t limitMs) {
+  dispatcher_->runUntil([this] { return record_.finishCount > 0; }, limitMs);
+}
+
+bool SendHarness::TraceHas(const std::string& text) const {
+  for (const auto& line : engineTrace_)
+    if (line.find(text) != std::string::npos) return true;
+  return false;
+}
+
+}  // namespace veltrane::faxengine::test

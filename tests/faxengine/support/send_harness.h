@@ -3,6 +3,7 @@
 #pragma once
 
 #include <climits>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,6 +47,11 @@ class SendHarness {
   serial::VirtualClock clock;
   // Starts the session and runs the dispatcher until OnFaxFinish or `limitMs` of virtual time.
   void Run(int64_t limitMs = 30 * 60 * 1000);
+  // Starts the session, then runs until `until` holds (or the session ends).
+  void StartUntil(const std::function<bool()>& until, int64_t limitMs = 10 * 60 * 1000);
+  // Runs on until OnFaxFinish.
+  void Finish(int64_t limitMs = 10 * 60 * 1000);
+  bool TraceHas(const std::string& text) const;
   const SendRecord& Record() const { return record_; }
   ScriptedModem& Modem() { return *modem_; }
   // Engine state changes, commands and answers as the engine traced them.
