@@ -193,7 +193,10 @@ void ReceiveFaxEngine::RunState(int trigger) {
 void ReceiveFaxEngine::CollectorTimeout() {
   switch (state_) {
     case rsC1SendCsi:
-      if (disRetries_ != 0) return SetState(rsC1DisRetry, "no answer to the DIS");
+      if (disRetries_ != 0) {
+        WakeSoon();
+        return SetState(rsC1DisRetry, "no answer to the DIS");
+      }
       return Fail(errTimeout, "no connection after answering");
     case rsC1WaitDcs:
       WakeSoon();
@@ -590,6 +593,7 @@ void ReceiveFaxEngine::StateAbort() {
     // The page that was coming in is kept as far as it came; a file between
     // pages must not count its last page twice.
     if (file_.PageOpen()) {
+      reader_.Flush(file_);
       if (file_.PageBytes() > 0) file_.EndPage(session.remoteId, Now());
       else file_.DiscardPage();
     }

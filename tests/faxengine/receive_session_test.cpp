@@ -23,6 +23,41 @@ using namespace veltrane::faxengine::test;
 
 namespace {
 
+// The scripted modem sends frames only after "AT+FTH=3" answered CONNECT, but
+// a Class 1 modem that answers a call is in that mode straight after "ATA".
+// This shim tells it so by passing an "AT+FTH=3" on after every "ATA"; the
+// scripts list it right after the ATA.
+class AnswerInFrameMode : public serial::Transport {
+ public:
+  explicit AnswerInFrameMode(std::unique_ptr<ScriptedModem> inner) : inner_(std::move(inner)) {}
+  std::string name() const override { return inner_->name(); }
+  long read(uint8_t* dst, std::size_t max) override { return inner_->read(dst, max); }
+  long write(const uint8_t* src, std::size_t n) override {
+    for (std::size_t i = 0; i < n; ++i) {
+      inner_->write(src + i, 1);
+      line_.push_back(static_cast<char>(src[i]));
+      if (line_.size() > 4) line_.erase(0, 1);
+      if (line_ == "\rATA\r" || line_ == "ATA\r") {
+        static const uint8_t fth[] = "AT+FTH=3\r";
+        inner_->write(fth, sizeof fth - 1);
+        line_.clear();
+      }
+    }
+    return static_cast<long>(n);
+  }
+  int setLine(const serial::LineSettings& l) override { return inner_->setLine(l); }
+  int setHardwareFlow(const serial::HardwareFlow& f) override { return inner_->setHardwareFlow(f); }
+  int setDtr(bool on) override { return inner_->setDtr(on); }
+  int setRts(bool on) override { return inner_->setRts(on); }
+  serial::ModemStatus modemStatus() override { return inner_->modemStatus(); }
+  int64_t nextWakeMs(int64_t now) const override { return inner_->nextWakeMs(now); }
+  bool hasInput() const override { return inner_->hasInput(); }
+
+ private:
+  std::unique_ptr<ScriptedModem> inner_;
+  std::string line_;
+};
+
 struct ReceiveRecord {
   std::vector<int> errors;
   std::vector<int> logs;
@@ -34,14 +69,17 @@ struct ReceiveRecord {
 
 class ReceiveHarness {
  public:
-  explicit ReceiveHarness(std::vector<Step> script)
+  explicit ReceiveHarness(std::vector<Step> script, bool class1 = false)
       : dispatcher_(std::make_unique<serial::Dispatcher>(clock)),
         port_(std::make_unique<serial::ComPort>(*dispatcher_)) {
     dir_ = fs::temp_directory_path() / ("vlnrx-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
     fs::create_directories(dir_);
     auto modem = std::make_unique<ScriptedModem>(clock, std::move(script), false);
     modem_ = modem.get();
-    EXPECT_EQ(port_->openTransport(std::move(modem)), 0);
+    if (class1)
+      EXPECT_EQ(port_->openTransport(std::make_unique<AnswerInFrameMode>(std::move(modem))), 0);
+    else
+      EXPECT_EQ(port_->openTransport(std::move(modem)), 0);
     fax.SetComPort(port_.get());
     fax.DestinationDir = dir_.string();
     fax.StationID = "RECEIVER";
@@ -290,4 +328,118 @@ TEST(ReceiveCalls, WithoutOneFaxTheSessionWaitsForTheNextCall) {
   d.runUntil([&] { return h.record.finishCount > 0; }, 60000);
   EXPECT_EQ(h.record.finishCode, errCancel);
   EXPECT_EQ(h.record.errors, (std::vector<int>{errVoice}));  // the abort itself is no error event
+}
+
+namespace {
+
+std::string Hex(const std::string& text) {
+  std::string out;
+  char buf[4];
+  for (unsigned char c : text) {
+    std::snprintf(buf, sizeof buf, " %02X", c);
+    out += buf;
+  }
+  return out;
+}
+
+// A TSI frame as a sender puts it on the line: the ID last character first.
+std::string TsiFrame(const std::string& id) {
+  std::string field(20 - id.size(), ' ');
+  field.append(id.rbegin(), id.rend());
+  return "FF 03 43" + Hex(field);
+}
+
+std::string Tcf(int bytes, int nonZero) {
+  std::string t(bytes, '\0');
+  for (int i = 0; i < nonZero; ++i) t[i * (bytes / std::max(nonZero, 1))] = 0x55;
+  return t + "\x10\x03";
+}
+
+// Ring, answer, CSI and DIS, TSI and DCS, and the training check.
+std::vector<Step> Class1Call(const std::string& dcsByte2, const std::string& modulation, const std::string& tcf) {
+  return {{Rx, "RING"},         {Tx, "ATA"}, {Tx, "AT+FTH=3"},
+          {Rx, "CONNECT"},      {Tx, "frame FF 03 40*"},
+          {Rx, "CONNECT"},      {Tx, "frame FF 13 80 00 4E F9 00"},
+          {Rx, "OK"},           {Tx, "AT+FRH=3"},
+          {Rx, "CONNECT"},      {RxFrame, TsiFrame("+1 555 0199")}, {Rx, "OK"},
+          {Tx, "AT+FRH=3"},     {Rx, "CONNECT"}, {RxFrame, "FF 13 83 00 " + dcsByte2 + " 88 00"}, {Rx, "OK"},
+          {Tx, "AT+FRM=" + modulation}, {Rx, "CONNECT"}, {RxRaw, tcf}};
+}
+
+}  // namespace
+
+TEST(ReceiveClass1, TwoPagesAfterGoodTraining) {
+  const auto p1 = Pattern(700, 4), p2 = Pattern(333, 9);
+  ReceiveHarness h(Concat(Concat(Class1Setup(), Class1Call("06", "96", Tcf(1000, 99))), {
+      {Rx, "NO CARRIER"},   {Tx, "AT+FTH=3"}, {Rx, "CONNECT"}, {Tx, "frame FF 13 84"}, {Rx, "OK"},
+      {Tx, "AT+FRM=96"},    {Rx, "CONNECT"}, {RxRaw, Stuffed(p1)}, {Rx, "NO CARRIER"},
+      {Tx, "AT+FRH=3"},     {Rx, "CONNECT"}, {RxFrame, "FF 13 4F"}, {Rx, "OK"},
+      {Tx, "AT+FTH=3"},     {Rx, "CONNECT"}, {Tx, "frame FF 13 8C"}, {Rx, "OK"},
+      {Tx, "AT+FRM=96"},    {Rx, "CONNECT"}, {RxRaw, Stuffed(p2)}, {Rx, "NO CARRIER"},
+      {Tx, "AT+FRH=3"},     {Rx, "CONNECT"}, {RxFrame, "FF 13 2F"}, {Rx, "OK"},
+      {Tx, "AT+FTH=3"},     {Rx, "CONNECT"}, {Tx, "frame FF 13 8C"}, {Rx, "OK"},
+      {Tx, "AT+FRH=3"},     {Rx, "CONNECT"}, {RxFrame, "FF 13 FB"}, {Rx, "OK"},
+      {Tx, "ATH"},          {Rx, "OK"}}), true);
+  h.fax.FaxClass = fcClass1;
+  h.Run();
+  ASSERT_TRUE(h.Modem().ScriptDone()) << h.Transcript();
+  EXPECT_EQ(h.record.finishCode, 0) << h.Transcript();
+  EXPECT_TRUE(h.record.errors.empty());
+  EXPECT_EQ(h.record.logs, (std::vector<int>{lcReceiveStart, lcReceiveOk}));
+  EXPECT_EQ(h.fax.RemoteID(), "+1 555 0199");
+  EXPECT_EQ(h.fax.ConnectBPS(), 9600);
+  ReadBack r = ReadApf(h.File("FAX0001.APF"));
+  EXPECT_EQ(r.header.PageCount, 2);
+  EXPECT_EQ(r.header.SenderIdText(), "+1 555 0199");
+  ASSERT_EQ(r.pages.size(), 2u);
+  EXPECT_EQ(r.pages[0], p1);  // Class 1 data is stored as delivered
+  EXPECT_EQ(r.pages[1], p2);
+}
+
+TEST(ReceiveClass1, TrainingWithTenPercentErrorsIsAnsweredWithFtt) {
+  ReceiveHarness h(Concat(Concat(Class1Setup(), Class1Call("06", "96", Tcf(1000, 100))), {
+      {Tx, "AT+FTH=3"}, {Rx, "CONNECT"}, {Tx, "frame FF 13 44"}, {Rx, "OK"}, {Tx, "AT+FRH=3"}}), true);
+  h.fax.FaxClass = fcClass1;
+  h.Run();
+  ASSERT_TRUE(h.Modem().ScriptDone()) << h.Transcript();
+  // The caller never came back: the DIS is repeated three times, then the call ends.
+  EXPECT_EQ(h.record.errors, (std::vector<int>{errTimeout})) << h.Transcript();
+  EXPECT_EQ(h.fax.ReceiveEngine()->DisRetries(), 4);
+  EXPECT_EQ(h.record.finishCount, 1);
+}
+
+TEST(ReceiveClass1, FailedTrainingAt2400EndsTheCall) {
+  ReceiveHarness h(Concat(Concat(Class1Setup(), Class1Call("02", "24", Tcf(1000, 500))), {
+      {Tx, "AT+FTH=3"}, {Rx, "CONNECT"}, {Tx, "frame FF 13 44"}, {Tx, "+++"}, {Tx, "ATH"}, {Rx, "OK"}}), true);
+  h.fax.FaxClass = fcClass1;
+  h.Run();
+  EXPECT_TRUE(h.Modem().ScriptDone()) << h.Transcript();
+  EXPECT_EQ(h.record.errors, (std::vector<int>{errTrainFail}));
+}
+
+TEST(ReceiveClass1, EmptyTrainingCheckFailsInsteadOfDividingByZero) {
+  ReceiveHarness h(Concat(Concat(Class1Setup(), Class1Call("06", "96", "\x10\x03")), {
+      {Tx, "AT+FTH=3"}, {Rx, "CONNECT"}, {Tx, "frame FF 13 44"}}), true);
+  h.fax.FaxClass = fcClass1;
+  h.Run();
+  EXPECT_TRUE(h.Modem().ScriptDone()) << h.Transcript();
+}
+
+TEST(ReceiveClass1, CallLostMidPageKeepsTheCompletedPages) {
+  const auto p1 = Pattern(500, 5);
+  ReceiveHarness h(Concat(Concat(Class1Setup(), Class1Call("06", "96", Tcf(1000, 0))), {
+      {Rx, "NO CARRIER"},   {Tx, "AT+FTH=3"}, {Rx, "CONNECT"}, {Tx, "frame FF 13 84"}, {Rx, "OK"},
+      {Tx, "AT+FRM=96"},    {Rx, "CONNECT"}, {RxRaw, Stuffed(p1)}, {Rx, "NO CARRIER"},
+      {Tx, "AT+FRH=3"},     {Rx, "CONNECT"}, {RxFrame, "FF 13 4F"}, {Rx, "OK"},
+      {Tx, "AT+FTH=3"},     {Rx, "CONNECT"}, {Tx, "frame FF 13 8C"}, {Rx, "OK"},
+      {Tx, "AT+FRM=96"},    {Rx, "CONNECT"}, {RxRaw, std::string(900, '\x22')}}), true);
+  h.fax.FaxClass = fcClass1;
+  h.Run();
+  ASSERT_TRUE(h.Modem().ScriptDone()) << h.Transcript();
+  EXPECT_EQ(h.record.errors, (std::vector<int>{errTimeout}));
+  EXPECT_EQ(h.record.logs, (std::vector<int>{lcReceiveStart, lcReceiveFail}));
+  ReadBack r = ReadApf(h.File("FAX0001.APF"));
+  ASSERT_EQ(r.pages.size(), 2u);  // the completed page and what came of the second
+  EXPECT_EQ(r.pages[0], p1);
+  EXPECT_EQ(r.pages[1], std::vector<uint8_t>(900, 0x22));
 }
