@@ -211,7 +211,13 @@ Status Table::Open(const std::string& dbf_path, const OpenOptions& options) {
   if (t.layout.has_memo()) {
     if (Status s = t.memo.Open(t.memo_path); !s.ok()) return fail(s);
   }
-  if (Status s = t.OpenIndex(); !s.ok()) return fail(s);
+  if (!t.OpenIndex().ok()) {
+    // An index that cannot be rebuilt (a full disk, a read-only folder) must
+    // not keep the table from opening: it is used without one, and the stale
+    // file is found and rebuilt on a later open.
+    t.index.reset();
+    t.index_rebuilt = false;
+  }
   t.filter.clear();
   t.filter_live = false;
   t.active_order = 0;
