@@ -107,6 +107,8 @@ TEST_P(SampleTables, ReadsRecordsMemosAndTagOrdersAsListed) {
   ASSERT_EQ(listing_.size(), 4u);
   for (const ListedTable& listed : listing_) {
     SCOPED_TRACE(listed.name);
+    const std::vector<std::string> problems = Table::Check(dir_ / listed.name);
+    EXPECT_TRUE(problems.empty()) << problems.front();
     Table table;
     ASSERT_TRUE(table.Open(dir_ / listed.name).ok());
     EXPECT_FALSE(table.IndexWasRebuiltOnOpen()) << "the other engine's index must pass our checks";
