@@ -1,6 +1,7 @@
 #include "modemsim/line.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace veltrane::modemsim {
 
@@ -53,6 +54,7 @@ struct TelephoneLine::Call {
   LineEndpoint* callee = nullptr;
   int rings = 0;
   Scheduler::TimerId ringTimer = 0, giveUpTimer = 0;
+  std::shared_ptr<Micros> endedAt = std::make_shared<Micros>(std::numeric_limits<Micros>::max());
 };
 
 TelephoneLine::TelephoneLine(Scheduler& s, LineOptions o) : sched_(s), options_(o) {}
@@ -179,10 +181,21 @@ void TelephoneLine::hangup(LineEndpoint* e) {
   LineEndpoint* other = call->caller == e ? call->callee : call->caller;
   bool wasRinging = call->state == Call::State::Ringing;
   bool wasConnected = call->state == Call::State::Connected;
+  *call->endedAt = sched_.now();
   endCall(call);
   if (!other) return;
   if (wasRinging && other != e) other->onRingingStopped();
-  if (wasConnected) other->onFarEndHangup();
+  if (!wasConnected) return;
+  // What was already on its way still arrives; then the far end hears the line drop.
+  sched_.after(options_.propagation, [this, other] {
+    if (attached(other) && !callOf(other)) other->onFarEndHangup();
+  });
+}
+
+bool TelephoneLine::attached(const LineEndpoint* e) const {
+  for (const auto& [number, endpoint] : numbers_)
+    if (endpoint == e) return true;
+  return false;
 }
 
 void TelephoneLine::endCall(Call* call) {
@@ -199,10 +212,10 @@ void TelephoneLine::transmit(LineEndpoint* from, LineSignal signal) {
   Call* call = callOf(from);
   if (!call || call->state != Call::State::Connected) return;
   LineEndpoint* to = call->caller == from ? call->callee : call->caller;
-  sched_.after(options_.propagation, [this, call, to, s = std::move(signal)] {
-    // The call may have ended while the signal was on its way.
-    Call* now = callOf(to);
-    if (now == call && now->state == Call::State::Connected) to->onLineSignal(s);
+  Micros sentAt = sched_.now();
+  sched_.after(options_.propagation, [this, to, sentAt, ended = call->endedAt, s = std::move(signal)] {
+    // Signals sent before a hang-up still arrive; nothing sent after it does.
+    if (sentAt < *ended && attached(to)) to->onLineSignal(s);
   });
 }
 

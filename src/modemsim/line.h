@@ -90,6 +90,7 @@ class TelephoneLine {
  private:
   struct Call;
   Call* callOf(const LineEndpoint* e) const;
+  bool attached(const LineEndpoint* e) const;
   LineEndpoint* lookup(const std::string& digits) const;
   void ring(Call* call);
   void endCall(Call* call);
