@@ -159,7 +159,7 @@ void ApplyParagraphAttributes(const ParagraphAttributes& a, QTextBlockFormat& f,
   f.setProperty(kSpaceBeforeTwips, a.spaceBefore);
   f.setProperty(kSpaceAfterTwips, a.spaceAfter);
   f.setProperty(kLineHeightTwips, a.lineHeight);
-  f.clearProperty(kLineMultiple);
+  f.setProperty(kLineMultiple, false);  // set, not cleared, so a merge overrides it
   if (a.lineHeight > 0) {
     f.setLineHeight(toQt(a.lineHeight), QTextBlockFormat::MinimumHeight);
   } else if (a.lineHeight < 0) {

@@ -210,11 +210,12 @@ ParagraphAttributes RichTextEditor::currentParagraph() const {
   return ParagraphAttributesOf(textCursor().blockFormat());
 }
 
+// Applied to every selected paragraph; their alignment and tabs stay their own.
 void RichTextEditor::applyCurrentParagraph(const ParagraphAttributes& attributes) {
   QTextCursor c = textCursor();
-  QTextBlockFormat f = c.blockFormat();
+  QTextBlockFormat f;
   ApplyParagraphAttributes(attributes, f, marginScale());
-  c.setBlockFormat(f);
+  c.mergeBlockFormat(f);
 }
 
 void RichTextEditor::setSpacing(int spaceBefore, int lineHeight, int spaceAfter) {

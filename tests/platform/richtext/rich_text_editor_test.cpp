@@ -114,6 +114,22 @@ TEST(RichTextEditor, ParagraphAttributesAndPageBreakApplyToTheCaretParagraph) {
   RichTextEditor reloaded;
   reloaded.loadRichText(editor.saveRichText());
   EXPECT_EQ(ParagraphAttributesOf(reloaded.document()->findBlockByNumber(1).blockFormat()), expected);
+
+  // Spacing set over a selection keeps each paragraph's own alignment and
+  // replaces a proportional line height read from another word processor.
+  RichTextEditor other;
+  other.loadRichText("{\\rtf1\\pard\\qc\\sl360\\slmult1 centred\\par\\pard\\qr right}");
+  other.selectAll();
+  other.setSpacing(0, -300, 0);
+  RtfDocument d;
+  ASSERT_EQ(ReadRtf(other.saveRichText().toStdString(), d), kRtfOk);
+  ASSERT_EQ(d.paragraphs.size(), 2u);
+  EXPECT_EQ(d.paragraphs[0].format.align, RtfAlign::Center);
+  EXPECT_EQ(d.paragraphs[1].format.align, RtfAlign::Right);
+  for (const RtfParagraph& p : d.paragraphs) {
+    EXPECT_EQ(p.format.lineHeight, -300);
+    EXPECT_FALSE(p.format.lineMultiple);
+  }
   EXPECT_FALSE(reloaded.document()->findBlockByNumber(2).blockFormat().pageBreakPolicy() &
                QTextFormat::PageBreak_AlwaysBefore);
 }
