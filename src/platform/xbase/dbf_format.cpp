@@ -193,16 +193,16 @@ bool IsValidDate(Date d) {
 }
 
 bool ParseDate(const char* t, Date* out) {
+  // Runs once per record when keys are checked on open: keep it branch-light.
+  unsigned digits[8];
   for (int i = 0; i < 8; ++i) {
-    if (t[i] < '0' || t[i] > '9') return false;
+    digits[i] = unsigned(uint8_t(t[i])) - '0';
+    if (digits[i] > 9) return false;
   }
-  auto num = [&](int from, int n) {
-    int v = 0;
-    for (int i = from; i < from + n; ++i) v = v * 10 + (t[i] - '0');
-    return v;
-  };
-  Date d{num(0, 4), num(4, 2), num(6, 2)};
-  if (!IsValidDate(d)) return false;
+  const Date d{int(digits[0] * 1000 + digits[1] * 100 + digits[2] * 10 + digits[3]),
+               int(digits[4] * 10 + digits[5]), int(digits[6] * 10 + digits[7])};
+  if (d.month < 1 || d.month > 12 || d.day < 1 || d.year < 1) return false;
+  if (d.day > 28 && !IsValidDate(d)) return false;
   *out = d;
   return true;
 }

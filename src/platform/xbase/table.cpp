@@ -188,18 +188,21 @@ Status Table::Open(const std::string& dbf_path, const OpenOptions& options) {
     t.index.reset();
     return s;
   };
-  auto bytes = t.dbf.ReadAll(kMaxTableFile);
-  if (!bytes.ok()) return fail(bytes.status());
+  auto size = t.dbf.Size();
+  if (!size.ok()) return fail(size.status());
+  if (size.value() > kMaxTableFile) return fail(Status(kTooLarge, "table too large: " + dbf_path));
+  t.records.resize(size_t(size.value()));
+  if (Status s = t.dbf.ReadAt(0, t.records.data(), t.records.size()); !s.ok()) return fail(s);
   bool truncated = false;
-  auto layout = ParseDbfHeader(bytes.value().data(), bytes.value().size(), bytes.value().size(),
-                               &truncated);
-  if (!layout.ok()) return fail(Status(layout.status().code(), dbf_path + ": " + layout.status().message()));
+  auto layout = ParseDbfHeader(t.records.data(), t.records.size(), t.records.size(), &truncated);
+  if (!layout.ok()) {
+    return fail(Status(layout.status().code(), dbf_path + ": " + layout.status().message()));
+  }
   t.layout = layout.value();
   t.options = options;
   t.dbf_path = dbf_path;
   t.memo_path = t.layout.has_memo() ? SiblingPath(dbf_path, "FPT") : "";
   t.index_path = SiblingPath(dbf_path, "CDX");
-  t.records = std::move(bytes.value());
   t.records_base = t.layout.header_length;
   t.records.resize(t.records_base + size_t(t.layout.record_count) * t.layout.record_length);
   if (truncated) {

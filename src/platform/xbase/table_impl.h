@@ -13,6 +13,25 @@
 
 namespace veltrane::xbase {
 
+// Bytes left uninitialised on resize: a table's records are read over them at
+// once, and zeroing tens of megabytes first would only cost time on open.
+template <typename T>
+struct UninitializedAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = UninitializedAllocator<U>;
+  };
+  template <typename U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+using ByteBuffer = std::vector<uint8_t, UninitializedAllocator<uint8_t>>;
+
 struct Table::Impl {
   // files
   std::string dbf_path;
@@ -29,7 +48,7 @@ struct Table::Impl {
   DbfLayout layout;
   // The table file image as read, cut after the last record: the records
   // start at `records_base` (the header length), or 0 after a pack.
-  std::vector<uint8_t> records;
+  ByteBuffer records;
   size_t records_base = 0;
   uint32_t live_count = 0;
 

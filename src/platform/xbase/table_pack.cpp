@@ -74,7 +74,8 @@ Status Table::Pack() {
   // New contents in memory: the live records, their memos copied with new
   // block numbers.
   DbfLayout layout = t.layout;
-  std::vector<uint8_t> image = EncodeDbfHeader(layout);
+  const std::vector<uint8_t> header = EncodeDbfHeader(layout);
+  ByteBuffer image(header.begin(), header.end());
   const size_t base = image.size();
   image.reserve(base + size_t(t.live_count) * layout.record_length + 1);
   MemoImage memo(t.memo.is_open() ? t.memo.block_size() : kDefaultMemoBlockSize);
