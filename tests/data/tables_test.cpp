@@ -256,3 +256,21 @@ TEST_F(TablesTest, RebuildSkipsAPhoneBookThatWillNotOpen) {
   std::ifstream in(folder_ + "VLNPB.DBF", std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "damaged beyond reading");
 }
+
+TEST_F(TablesTest, RebuildStopsAtTheFirstErrorKeepingWhatIsDone) {
+  Table sent, received, phone, cover;
+  ASSERT_TRUE(OpenFaxDBF(sent, folder_));
+  appendSent(sent, {"drop", {2024, 1, 3}, "10:00"});
+  appendSent(sent, {"keep", {2024, 1, 4}, "10:00"});
+  ASSERT_TRUE(markDeleted(sent, "SUBJECT", "drop"));
+  // The received-fax table was never opened: its step fails.
+  std::vector<std::string> steps;
+  RebuildCallbacks callbacks;
+  callbacks.onStep = [&](const std::string& text) { steps.push_back(text); };
+  EXPECT_FALSE(RebuildIndexes(sent, received, phone, cover, callbacks, folder_).ok());
+  EXPECT_EQ(steps.size(), 3u) << "nothing after the failing table";
+  EXPECT_EQ(sent.PhysicalCount(), 1u);
+  EXPECT_TRUE(exists("VLN.CDX"));
+  EXPECT_FALSE(exists("VLNPB.DBF"));
+  EXPECT_FALSE(exists("VLNCOV.DBF"));
+}
