@@ -104,6 +104,12 @@ void RenderPart(const QTextDocument& doc, std::vector<std::string>& pages,
   removeQuietly(bitmapFile);
 }
 
+void RenderPart(RichTextEditor& editor, std::vector<std::string>& pages,
+                const FaxRenderOptions& options) {
+  editor.setZooming(FaxZoomPercent(options.screenDpi));
+  RenderPart(*editor.document(), pages, options);
+}
+
 std::string JoinFaxFiles(const std::vector<std::string>& pages) {
   if (pages.empty()) return {};
   for (std::size_t k = 1; k < pages.size(); ++k) {

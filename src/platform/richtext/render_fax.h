@@ -36,6 +36,12 @@ std::string UniqueFaxFileName(const std::string& dataFolder);
 void RenderPart(const QTextDocument& doc, std::vector<std::string>& pages,
                 const FaxRenderOptions& options);
 
+// The same for an editor, which keeps the fax zoom afterwards as the hidden
+// editors of the main window do.
+class RichTextEditor;
+void RenderPart(RichTextEditor& editor, std::vector<std::string>& pages,
+                const FaxRenderOptions& options);
+
 // Appends pages[1..] to pages[0] in order, deletes them and returns pages[0].
 std::string JoinFaxFiles(const std::vector<std::string>& pages);
 

@@ -130,6 +130,21 @@ TEST_F(RenderFax, BlankLookingTextOf256CharactersStillCounts) {
   EXPECT_TRUE(IsRichTextEmpty(doc));
 }
 
+TEST_F(RenderFax, PartsFromEditorsNumberPagesOverTheWholeFax) {
+  RichTextEditor cover, doc;
+  cover.loadRichText(rtfOf({{"Cover"}}));
+  doc.loadRichText(rtfOf({{"One"}, {"Two", true}}));
+  std::vector<std::string> pages;
+  RenderPart(cover, pages, {folder_, 120, nullptr});
+  RenderPart(doc, pages, {folder_, 120, nullptr});
+  EXPECT_EQ(cover.zooming(), 166);
+  EXPECT_EQ(pages, (std::vector<std::string>{folder_ + "VLN_1.APF", folder_ + "VLNAX2.APF",
+                                             folder_ + "VLNAX3.APF"}));
+  EXPECT_EQ(JoinFaxFiles(pages), folder_ + "VLN_1.APF");
+  EXPECT_EQ(apfPageCount(QString::fromStdString(pages[0])), 3);
+  EXPECT_EQ(files(), QStringList{"VLN_1.APF"});
+}
+
 TEST_F(RenderFax, FileNamesMoveOnPastExistingFaxFiles) {
   touch("VLN_1.APF");
   EXPECT_EQ(UniqueFaxFileName(folder_), folder_ + "VLN_2.APF");
