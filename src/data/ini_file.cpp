@@ -154,8 +154,17 @@ bool IniFile::save(const std::string& path) const {
   ok = (::close(fd) == 0) && ok;
   if (ok && exists) (void)::chmod(temp.c_str(), mode);
   if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  // Make the rename itself durable, so a power cut cannot bring back the old file.
+  const std::string folder = target.has_parent_path() ? target.parent_path().string() : ".";
+  if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+    (void)::fsync(dir);
+    ::close(dir);
+  }
+  return true;
 }
 
 IniFile::Section* IniFile::findSection(std::string_view name) {
