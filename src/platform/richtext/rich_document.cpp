@@ -8,6 +8,8 @@
 #include <QVariant>
 #include <algorithm>
 #include <cmath>
+#include <string>
+#include <unordered_map>
 
 #include "platform/richtext/rtf_reader.h"
 #include "platform/richtext/rtf_writer.h"
@@ -103,17 +105,21 @@ RtfParaFormat paraFormatOf(const QTextBlockFormat& f) {
   return p;
 }
 
-RtfCharFormat charModelOf(const QTextCharFormat& f, const QFont& fallback,
-                          std::vector<RtfFont>& fonts) {
+// The font table of a document being saved, in order of first use.
+struct FontTable {
+  std::vector<RtfFont>& fonts;
+  std::unordered_map<std::string, int> index;
+  int indexOf(const std::string& family) {
+    auto [it, added] = index.emplace(family, static_cast<int>(fonts.size()));
+    if (added) fonts.push_back({family, 0});
+    return it->second;
+  }
+};
+
+RtfCharFormat charModelOf(const QTextCharFormat& f, const QFont& fallback, FontTable& fonts) {
   RtfCharFormat c;
   QStringList families = f.fontFamilies().toStringList();
-  std::string family = (families.isEmpty() ? fallback.family() : families.first()).toStdString();
-  auto it = std::find_if(fonts.begin(), fonts.end(), [&](const RtfFont& x) { return x.name == family; });
-  if (it == fonts.end()) {
-    fonts.push_back({family, 0});
-    it = fonts.end() - 1;
-  }
-  c.font = static_cast<int>(it - fonts.begin());
+  c.font = fonts.indexOf((families.isEmpty() ? fallback.family() : families.first()).toStdString());
   double points = f.fontPointSize() > 0 ? f.fontPointSize() : fallback.pointSizeF();
   c.halfPoints = std::clamp(static_cast<int>(std::lround(points * 2)), 2, 3276);
   c.bold = f.fontWeight() > QFont::Medium;
@@ -233,6 +239,7 @@ RtfDocument DocumentToModel(const QTextDocument& doc) {
   model.layout = PageLayoutOf(doc);
   model.defaultTab = DefaultTabOf(doc);
   QFont fallback = doc.defaultFont();
+  FontTable fonts{model.fonts, {}};
   for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
     RtfParagraph p;
     p.format = paraFormatOf(block.blockFormat());
@@ -242,7 +249,7 @@ RtfDocument DocumentToModel(const QTextDocument& doc) {
       std::u16string text = fragment.text().toStdU16String();
       std::erase(text, char16_t(0xFFFC));  // embedded objects are not kept
       if (text.empty()) continue;
-      RtfRun run{charModelOf(fragment.charFormat(), fallback, model.fonts), std::move(text)};
+      RtfRun run{charModelOf(fragment.charFormat(), fallback, fonts), std::move(text)};
       if (!p.runs.empty() && p.runs.back().format == run.format) {
         p.runs.back().text += run.text;
       } else {

@@ -98,6 +98,7 @@ class Reader {
   int defaultFontNumber_ = 0;
   int skipFallback_ = 0;  // fallback characters still to drop after \uN
   std::size_t textChars_ = 0;
+  std::size_t runCount_ = 0;
   int error_ = kRtfOk;
   std::string errorMessage_;
   // Font table under construction.
@@ -603,6 +604,7 @@ void Reader::emit(std::u16string_view raw) {
       if (text[0] == u'*') {
         RtfCharFormat markerFormat = format;
         markerFormat.marker = true;
+        ++runCount_;
         current_.runs.push_back({markerFormat, u"*"});
         text.remove_prefix(1);
         if (text.empty()) return;
@@ -611,9 +613,14 @@ void Reader::emit(std::u16string_view raw) {
   }
   if (!current_.runs.empty() && current_.runs.back().format == format) {
     current_.runs.back().text.append(text);
-  } else {
-    current_.runs.push_back({format, std::u16string(text)});
+    return;
   }
+  if (++runCount_ > limits_.maxRuns) {
+    error_ = kRtfTooLarge;
+    errorMessage_ = "RTF text changes format more than " + std::to_string(limits_.maxRuns) + " times";
+    return;
+  }
+  current_.runs.push_back({format, std::u16string(text)});
 }
 
 void Reader::endParagraph() {

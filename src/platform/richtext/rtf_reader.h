@@ -19,13 +19,15 @@ namespace veltrane::richtext {
 enum RtfReadError {
   kRtfOk = 0,
   kRtfNotRtf = -1,        // does not start with "{\rtf"
-  kRtfTooLarge = -2,      // input or decoded text beyond the limits
+  kRtfTooLarge = -2,      // input, decoded text or format changes beyond the limits
   kRtfTooDeep = -3,       // groups nested beyond the limit
 };
 
+// A fax memo is a few kilobytes; these keep a hostile file to some 200 MB.
 struct RtfReadLimits {
-  std::size_t maxInputBytes = 64u << 20;
-  std::size_t maxTextChars = 16u << 20;
+  std::size_t maxInputBytes = 32u << 20;
+  std::size_t maxTextChars = 8u << 20;
+  std::size_t maxRuns = 1u << 20;  // pieces of text with their own format
   int maxGroupDepth = 256;
 };
 

@@ -153,6 +153,12 @@ TEST(RtfReader, MalformedInputLoadsWhatItCanOrFailsClearly) {
   RtfReadLimits small;
   small.maxTextChars = 10;
   EXPECT_EQ(ReadRtf("{\\rtf1 " + std::string(100, 'x') + "}", d, &why, small), kRtfTooLarge);
+  RtfReadLimits fewRuns;
+  fewRuns.maxRuns = 10;
+  std::string toggling = "{\\rtf1 ";
+  for (int i = 0; i < 20; ++i) toggling += "\\b x\\b0 y";
+  EXPECT_EQ(ReadRtf(toggling + "}", d, &why, fewRuns), kRtfTooLarge);
+  EXPECT_NE(why.find("format"), std::string::npos);
 
   // Truncated files and stray braces keep the text read so far.
   EXPECT_EQ(allText(read("{\\rtf1 {\\b bold} and more")), u"bold and more");
