@@ -32,6 +32,14 @@ struct UninitializedAllocator : std::allocator<T> {
 };
 using ByteBuffer = std::vector<uint8_t, UninitializedAllocator<uint8_t>>;
 
+// A table's live records and memos, renumbered, ready to replace the files.
+struct PackedTable {
+  DbfLayout layout;
+  ByteBuffer image;  // the complete new table file
+  size_t base = 0;   // offset of record 1 in `image`
+  MemoImage memo;
+};
+
 struct Table::Impl {
   // files
   std::string dbf_path;
@@ -101,6 +109,11 @@ struct Table::Impl {
   Status WriteIndexFlag(bool present);
   Status FlushIndex();
   Status SyncAll();
+
+  // pack
+  Status BuildPacked(PackedTable* out) const;
+  Status WritePackedAside(PackedTable& packed, File* fresh) const;
+  Status SwapInPacked() const;
 
   // writes
   Status WriteHeaderPrefix();

@@ -65,73 +65,70 @@ Status RecoverInterruptedPack(const std::string& dbf_path) {
   return SyncDirectoryOf(dbf_path);
 }
 
-Status Table::Pack() {
-  if (!IsOpen()) return Status(kWrongState, "table is not open");
-  Impl& t = *impl_;
-  if (t.state != EditState::kBrowse) return Status(kWrongState, "post or cancel the edit first");
-  if (Status s = t.FlushIndex(); !s.ok()) return s;
-
-  // New contents in memory: the live records, their memos copied with new
-  // block numbers.
-  DbfLayout layout = t.layout;
+// New contents in memory: the live records, their memos copied with new
+// block numbers.
+Status Table::Impl::BuildPacked(PackedTable* out) const {
+  out->layout = layout;
   const std::vector<uint8_t> header = EncodeDbfHeader(layout);
-  ByteBuffer image(header.begin(), header.end());
-  const size_t base = image.size();
-  image.reserve(base + size_t(t.live_count) * layout.record_length + 1);
-  MemoImage memo(t.memo.is_open() ? t.memo.block_size() : kDefaultMemoBlockSize);
+  out->image.assign(header.begin(), header.end());
+  out->base = header.size();
+  out->image.reserve(out->base + size_t(live_count) * layout.record_length + 1);
+  out->memo = MemoImage(memo.is_open() ? memo.block_size() : kDefaultMemoBlockSize);
   int reported = -1;
-  for (uint32_t r = 1; r <= t.count(); ++r) {
-    const int percent = int(uint64_t(r) * 100 / t.count());
-    if (t.progress && percent != reported) t.progress(percent);
+  for (uint32_t r = 1; r <= count(); ++r) {
+    const int percent = int(uint64_t(r) * 100 / count());
+    if (progress && percent != reported) progress(percent);
     reported = percent;
-    if (t.deleted(r)) continue;
-    const size_t at = image.size();
-    image.insert(image.end(), t.record(r), t.record(r) + layout.record_length);
+    if (deleted(r)) continue;
+    const size_t at = out->image.size();
+    out->image.insert(out->image.end(), record(r), record(r) + layout.record_length);
     for (size_t f = 0; f < layout.fields.size(); ++f) {
       if (layout.fields[f].type != 'M') continue;
-      char* ref = reinterpret_cast<char*>(image.data() + at + layout.offsets[f]);
+      char* ref = reinterpret_cast<char*>(out->image.data() + at + layout.offsets[f]);
       uint32_t block = 0;
       if (!ParseMemoRef(std::string_view(ref, 10), &block)) {
         return Status(kCorrupt, "damaged memo reference in record " + std::to_string(r));
       }
       if (block == 0) continue;
-      auto text = t.memo.Read(block);
+      auto text = memo.Read(block);
       if (!text.ok()) return text.status();
-      FormatMemoRef(text.value().empty() ? 0 : memo.Add(text.value()), 10, ref);
+      FormatMemoRef(text.value().empty() ? 0 : out->memo.Add(text.value()), 10, ref);
     }
   }
-  layout.record_count = uint32_t((image.size() - base) / layout.record_length);
+  out->layout.record_count = uint32_t((out->image.size() - out->base) / layout.record_length);
   uint8_t prefix[8];
-  EncodeHeaderPrefix(layout, prefix);
-  std::memcpy(image.data(), prefix, sizeof prefix);
-  image.push_back(kEndOfFile);
+  EncodeHeaderPrefix(out->layout, prefix);
+  std::memcpy(out->image.data(), prefix, sizeof prefix);
+  out->image.push_back(kEndOfFile);
+  return {};
+}
 
-  // Written aside and flushed; the new table file is locked before it gets
-  // the table's name so that no other opener slips in during the swap.
-  const bool with_memo = layout.has_memo();
-  File fresh;
-  const std::string temp_dbf = PackTempPath(t.dbf_path);
-  if (Status s = fresh.Open(temp_dbf, File::Mode::kCreateTruncate); !s.ok()) return s;
-  if (Status s = fresh.LockExclusive(); !s.ok()) return s;
-  if (Status s = fresh.WriteAt(0, image.data(), image.size()); !s.ok()) return s;
-  const bool sync = t.sync_each();
+// The new files under temporary names, flushed; the new table file is locked
+// before it gets the table's name so that no other opener slips in.
+Status Table::Impl::WritePackedAside(PackedTable& packed, File* fresh) const {
+  const bool sync = sync_each();
+  if (Status s = fresh->Open(PackTempPath(dbf_path), File::Mode::kCreateTruncate); !s.ok()) return s;
+  if (Status s = fresh->LockExclusive(); !s.ok()) return s;
+  if (Status s = fresh->WriteAt(0, packed.image.data(), packed.image.size()); !s.ok()) return s;
   if (sync) {
-    if (Status s = fresh.Sync(); !s.ok()) return s;
+    if (Status s = fresh->Sync(); !s.ok()) return s;
   }
-  if (with_memo) {
+  if (packed.layout.has_memo()) {
     File memo_file;
-    const auto& bytes = memo.bytes();
-    if (Status s = memo_file.Open(PackTempPath(t.memo_path), File::Mode::kCreateTruncate); !s.ok()) return s;
-    if (Status s = memo_file.WriteAt(0, bytes.data(), bytes.size()); !s.ok()) return s;
-    if (sync) {
-      if (Status s = memo_file.Sync(); !s.ok()) return s;
-    }
+    const auto& bytes = packed.memo.bytes();
+    Status s = memo_file.Open(PackTempPath(memo_path), File::Mode::kCreateTruncate);
+    if (s.ok()) s = memo_file.WriteAt(0, bytes.data(), bytes.size());
+    if (s.ok() && sync) s = memo_file.Sync();
+    if (!s.ok()) return s;
   }
-  auto sync_folder = [&] { return sync ? SyncDirectoryOf(t.dbf_path) : Status(); };
-  if (Status s = sync_folder(); !s.ok()) return s;
+  return sync ? SyncDirectoryOf(dbf_path) : Status();
+}
 
-  std::vector<std::string> pair{t.dbf_path};
-  if (with_memo) pair.push_back(t.memo_path);
+// Old pair to backup names, new pair into place, backups removed.
+Status Table::Impl::SwapInPacked() const {
+  auto sync_folder = [&] { return sync_each() ? SyncDirectoryOf(dbf_path) : Status(); };
+  std::vector<std::string> pair{dbf_path};
+  if (layout.has_memo()) pair.push_back(memo_path);
   for (const std::string& f : pair) {
     if (Status s = RenameFile(f, PackBackupPath(f)); !s.ok()) return s;
   }
@@ -142,22 +139,33 @@ Status Table::Pack() {
   for (const std::string& f : pair) {
     if (Status s = RemoveFile(PackBackupPath(f)); !s.ok()) return s;
   }
-  if (Status s = sync_folder(); !s.ok()) return s;
-  t.unsynced = true;
+  return sync_folder();
+}
 
+Status Table::Pack() {
+  if (!IsOpen()) return Status(kWrongState, "table is not open");
+  Impl& t = *impl_;
+  if (t.state != EditState::kBrowse) return Status(kWrongState, "post or cancel the edit first");
+  if (Status s = t.FlushIndex(); !s.ok()) return s;
+  PackedTable packed;
+  File fresh;
+  if (Status s = t.BuildPacked(&packed); !s.ok()) return s;
+  if (Status s = t.WritePackedAside(packed, &fresh); !s.ok()) return s;
+  if (Status s = t.SwapInPacked(); !s.ok()) return s;
+
+  t.unsynced = true;
   t.dbf = std::move(fresh);
-  t.layout = layout;
-  image.pop_back();  // the end-of-file mark is not a record
-  t.records = std::move(image);
-  t.records_base = base;
+  t.layout = packed.layout;
+  packed.image.pop_back();  // the end-of-file mark is not a record
+  t.records = std::move(packed.image);
+  t.records_base = packed.base;
   t.live_count = t.count();
-  if (with_memo) {
+  if (t.layout.has_memo()) {
     if (Status s = t.memo.Open(t.memo_path); !s.ok()) return s;
   }
   if (t.progress) t.progress(100);
   if (t.index) {
-    std::vector<TagSpec> specs = t.index->specs();
-    if (Status s = t.RebuildIndex(specs); !s.ok()) return s;
+    if (Status s = t.RebuildIndex(t.index->specs()); !s.ok()) return s;
   }
   if (t.active_order > (t.index ? int(t.index->tags().size()) : 0)) t.active_order = 0;
   t.Reset();
