@@ -122,7 +122,7 @@ void RemoteFax::call() {
 }
 
 void RemoteFax::onRing(int ringNumber) {
-  if (options_.noAnswer || options_.receiveDir.empty() || engine_) return;
+  if (options_.noAnswer || (options_.receiveDir.empty() && !options_.receiveInMemory) || engine_) return;
   if (ringNumber < options_.answerOnRing) return;
   if (!line_.answer(this)) return;
   calls_.push_back(RemoteCallRecord{});

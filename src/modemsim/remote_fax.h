@@ -15,6 +15,7 @@ namespace veltrane::modemsim {
 struct RemoteFaxOptions {
   T30Options t30;
   std::string receiveDir;        // answer calls and store each fax here as FAXnnnn.APF
+  bool receiveInMemory = false;  // answer calls and keep the pages only in memory
   std::string sendFile;          // APF file this machine sends when it calls
   std::string callNumber;        // with sendFile: the number it calls
   Micros callAfter = 2 * kSecond;
