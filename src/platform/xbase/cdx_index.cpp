@@ -156,6 +156,38 @@ Status CdxIndex::Verify(const RecordSpan& records) const {
   return {};
 }
 
+// The whole file: the tag-of-tags (header at 0, its one leaf after it), then
+// each tag's header and tree at the pages they were given.
+std::vector<uint8_t> CdxIndex::EncodeImage(std::vector<CdxTag>& tags) const {
+  std::vector<uint8_t> image(end_, 0);
+  TagHeader top;
+  top.root = kTagOfTagsRoot;
+  top.key_length = kTagNameLength;
+  top.options = kOptionCompact | kOptionCompound | kOptionStructure;
+  EncodeTagHeader(top, image.data());  // no expressions: an empty pool
+  std::vector<KeyEntry> names;
+  for (const CdxTag& tag : tags) names.push_back({PadTagName(tag.spec.name), tag.header_page});
+  std::sort(names.begin(), names.end(),
+            [](const KeyEntry& a, const KeyEntry& b) { return CompareEntry(a.key, a.rec, b) < 0; });
+  TagTree name_tree(kTagNameLength);
+  name_tree.Build(names, [] { return kTagOfTagsRoot; });
+  for (uint32_t page : name_tree.TakeDirtyPages()) name_tree.EncodePage(page, image.data() + page);
+  for (CdxTag& tag : tags) {
+    TagHeader header;
+    header.root = tag.tree.root();
+    header.key_length = tag.key.length();
+    header.options = kOptionCompact | kOptionCompound |
+                     (tag.spec.for_expression.empty() ? 0 : kOptionFor);
+    header.descending = tag.spec.descending;
+    header.key_expression = tag.spec.key_expression;
+    header.for_expression = tag.spec.for_expression;
+    EncodeTagHeader(header, image.data() + tag.header_page);
+    tag.written_root = header.root;
+    for (uint32_t page : tag.tree.TakeDirtyPages()) tag.tree.EncodePage(page, image.data() + page);
+  }
+  return image;
+}
+
 Status CdxIndex::Rebuild(const std::string& path, const DbfLayout& layout,
                          const std::vector<TagSpec>& specs, const RecordSpan& records,
                          const ProgressFn& progress, bool sync) {
@@ -193,32 +225,7 @@ Status CdxIndex::Rebuild(const std::string& path, const DbfLayout& layout,
     tag.tree.Build(entries, [this] { return Allocate(); });
   }
 
-  std::vector<uint8_t> image(end_, 0);
-  TagHeader top;
-  top.root = kTagOfTagsRoot;
-  top.key_length = kTagNameLength;
-  top.options = kOptionCompact | kOptionCompound | kOptionStructure;
-  EncodeTagHeader(top, image.data());  // no expressions: an empty pool
-  std::vector<KeyEntry> names;
-  for (const CdxTag& tag : tags) names.push_back({PadTagName(tag.spec.name), tag.header_page});
-  std::sort(names.begin(), names.end(),
-            [](const KeyEntry& a, const KeyEntry& b) { return CompareEntry(a.key, a.rec, b) < 0; });
-  TagTree name_tree(kTagNameLength);
-  name_tree.Build(names, [] { return kTagOfTagsRoot; });
-  for (uint32_t page : name_tree.TakeDirtyPages()) name_tree.EncodePage(page, image.data() + page);
-  for (CdxTag& tag : tags) {
-    TagHeader header;
-    header.root = tag.tree.root();
-    header.key_length = tag.key.length();
-    header.options = kOptionCompact | kOptionCompound |
-                     (tag.spec.for_expression.empty() ? 0 : kOptionFor);
-    header.descending = tag.spec.descending;
-    header.key_expression = tag.spec.key_expression;
-    header.for_expression = tag.spec.for_expression;
-    EncodeTagHeader(header, image.data() + tag.header_page);
-    tag.written_root = header.root;
-    for (uint32_t page : tag.tree.TakeDirtyPages()) tag.tree.EncodePage(page, image.data() + page);
-  }
+  const std::vector<uint8_t> image = EncodeImage(tags);
   file_.Close();
   if (Status s = ReplaceFileAtomically(path, image, sync); !s.ok()) return s;
   if (Status s = file_.Open(path, File::Mode::kReadWrite); !s.ok()) return s;

@@ -77,6 +77,8 @@ class CdxIndex {
     return page;
   }
 
+  std::vector<uint8_t> EncodeImage(std::vector<CdxTag>& tags) const;
+
   File file_;
   std::vector<CdxTag> tags_;
   std::vector<TagSpec> declared_;
