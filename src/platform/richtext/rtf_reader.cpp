@@ -617,13 +617,18 @@ void Reader::emit(std::u16string_view raw) {
   }
   if (++runCount_ > limits_.maxRuns) {
     error_ = kRtfTooLarge;
-    errorMessage_ = "RTF text changes format more than " + std::to_string(limits_.maxRuns) + " times";
+    errorMessage_ = "RTF text has more than " + std::to_string(limits_.maxRuns) + " paragraphs and format changes";
     return;
   }
   current_.runs.push_back({format, std::u16string(text)});
 }
 
 void Reader::endParagraph() {
+  if (++runCount_ > limits_.maxRuns) {
+    error_ = kRtfTooLarge;
+    errorMessage_ = "RTF text has more than " + std::to_string(limits_.maxRuns) + " paragraphs and format changes";
+    return;
+  }
   current_.format = stack_.empty() ? RtfParaFormat{} : top().para;
   if (breakBeforeCurrent_ || sectionBreakPending_) current_.format.pageBreakBefore = true;
   // A document's first paragraph has nothing to break from.

@@ -27,7 +27,7 @@ enum RtfReadError {
 struct RtfReadLimits {
   std::size_t maxInputBytes = 32u << 20;
   std::size_t maxTextChars = 8u << 20;
-  std::size_t maxRuns = 1u << 20;  // pieces of text with their own format
+  std::size_t maxRuns = 1u << 20;  // paragraphs and pieces of text with their own format
   int maxGroupDepth = 256;
 };
 
