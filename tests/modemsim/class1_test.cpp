@@ -204,6 +204,59 @@ TEST(Class1Dialogue, WrongModulationGivesFcerror) {
   EXPECT_NE(rig.host.command("AT+FRM=96", "+FCERROR", 5 * kSecond), "");
 }
 
+TEST(Class1Dialogue, RemoteFaultsSeenByTheCaller) {
+  struct Case {
+    const char* name;
+    void (*setup)(RemoteFaxOptions&);
+    const char* result;
+  };
+  const Case kCases[] = {
+      {"busy", [](RemoteFaxOptions& o) { o.busy = true; }, "BUSY"},
+      {"no answer", [](RemoteFaxOptions& o) { o.noAnswer = true; }, "NO CARRIER"},
+  };
+  for (const auto& c : kCases) {
+    RemoteFaxOptions ro = Rig::receiver();
+    c.setup(ro);
+    Rig rig(ro);
+    ASSERT_NE(rig.host.command("AT+FCLASS=1;S7=30"), "");
+    rig.host.write("ATDT5552000\r");
+    EXPECT_NE(rig.host.waitFor(c.result, 40 * kSecond), "") << c.name;
+  }
+}
+
+TEST(Class1Dialogue, CarrierLostMidPageEndsTheDataAndTheCall) {
+  RemoteFaxOptions ro;
+  ro.callNumber = "5551000";
+  ro.dropCarrierOnPage = 1;
+  Rig rig(ro);
+  rig.remote.setPages({samplePage(6, 20000)}, false);
+  ASSERT_NE(rig.host.command("AT+FCLASS=1"), "");
+  rig.remote.call();
+  ASSERT_NE(rig.host.waitFor("RING", 10 * kSecond), "");
+  ASSERT_NE(rig.host.command("ATA", "CONNECT", 10 * kSecond), "");
+  FaxCaps caps;
+  caps.bps = 9600;
+  caps.v17 = false;
+  rig.host.writeFrame(fcf::DIS, true, encodeDis(caps));
+  ASSERT_NE(rig.host.waitFor("OK"), "");
+  for (int frame = 0; frame < 2; ++frame) {  // TSI, DCS
+    ASSERT_NE(rig.host.command("AT+FRH=3", "OK", 10 * kSecond), "");
+  }
+  ASSERT_NE(rig.host.command("AT+FRM=96", "NO CARRIER", 5 * kSecond), "");  // TCF
+  ASSERT_NE(rig.host.command("AT+FTH=3", "CONNECT"), "");
+  rig.host.writeFrame(fcf::CFR, true);
+  ASSERT_NE(rig.host.waitFor("OK"), "");
+  ASSERT_NE(rig.host.command("AT+FRM=96", "CONNECT\r\n"), "");
+  std::string data = rig.host.waitFor("NO CARRIER", 30 * kSecond);
+  ASSERT_NE(data, "");
+  // About half the page came before the carrier went, and the call is over.
+  EXPECT_GT(data.size(), 8000u);
+  EXPECT_LT(data.size(), 14000u);
+  rig.sched.runUntil(rig.sched.now() + 1 * kSecond);
+  EXPECT_FALSE(rig.modem.carrierDetect());
+  EXPECT_EQ(rig.remote.calls().back().hangupCode, hangup::CallDropped);
+}
+
 TEST(Class1Dialogue, ReceivesFromACallingRemoteAfterAta) {
   RemoteFaxOptions ro;
   ro.callNumber = "5551000";
