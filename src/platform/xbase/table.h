@@ -108,6 +108,7 @@ class Table {
   bool HasCurrent() const;
   bool Bof() const;  // a First/Prior hit the start
   bool Eof() const;  // a Next hit the end (or the view is empty)
+  // Moving the view drops an unposted append or edit: post it first.
   Status First();
   Status Last();
   Status Next();
@@ -131,11 +132,14 @@ class Table {
 
   // ---- editing ----
   EditState State() const;
-  Status Append();  // a blank new record, posted by Post
+  Status Append();  // a blank new record, posted by Post (a pending edit is posted first)
   Status Edit();    // the current record
   Status Post();
   void Cancel();
-  Status Delete();  // marks the current record; the view moves on to the next one
+  // Marks the current record (an unposted edit is dropped, an unposted append
+  // simply discarded); the view moves on to the next record, or the previous
+  // one at the end.
+  Status Delete();
   Status Recall();  // clears the mark of the current record
 
   // Field access by name on the current record (or the edit buffer).
