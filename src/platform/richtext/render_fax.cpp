@@ -143,10 +143,14 @@ QString FaxRenderer::CreateFaxFile(const QByteArray& rtfCover, const QByteArray&
   // Whatever happens, the window is usable again afterwards.
   struct Restore {
     FaxRenderer* r;
-    ~Restore() {
+    bool done = false;
+    void now() {
+      if (done) return;
+      done = true;
       if (r->hooks_.setBusy) r->hooks_.setBusy(false);
       if (r->hooks_.showStatus) r->hooks_.showStatus(QString());
     }
+    ~Restore() { now(); }
   } restore{this};
   status(QStringLiteral("Creating fax file"));
   LoadMemo(rtfCover, wpCover_);
@@ -154,8 +158,7 @@ QString FaxRenderer::CreateFaxFile(const QByteArray& rtfCover, const QByteArray&
   bool coverEmpty = IsRichTextEmpty(wpCover_);
   bool docEmpty = IsRichTextEmpty(wpDoc_);
   if (coverEmpty && docEmpty) {
-    if (hooks_.setBusy) hooks_.setBusy(false);
-    if (hooks_.showStatus) hooks_.showStatus(QString());
+    restore.now();  // the window is usable again before the message shows
     if (hooks_.showMessage) hooks_.showMessage(QStringLiteral("Fax has no contents or cover sheet"));
     return {};
   }

@@ -117,7 +117,8 @@ TEST_F(RenderFax, NothingToSendShowsMessageAndMakesNoFile) {
   EXPECT_EQ(messages_, QStringList{"Fax has no contents or cover sheet"});
   EXPECT_EQ(renderer.PageCountOfLastFaxFile, 7);
   EXPECT_TRUE(files().isEmpty());
-  EXPECT_EQ(busyCalls_.back(), false);
+  EXPECT_EQ(busyCalls_, (std::vector<bool>{true, false}));
+  EXPECT_EQ(statuses_, (QStringList{"Creating fax file", ""}));
 }
 
 TEST_F(RenderFax, BlankLookingTextOf256CharactersStillCounts) {
