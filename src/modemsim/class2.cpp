@@ -204,7 +204,10 @@ void Class2Session::onConnected(bool caller) {
   o.wide = local_.wide;
   o.hostPaced = true;
   T30Engine::Callbacks cb;
-  cb.remoteId = [this](const std::string& id) {
+  cb.remoteId = [this](std::string id) {
+    // A quote from the far end would end the quoted report early.
+    for (char& c : id)
+      if (c == '"') c = '\'';
     report(name(caller_ ? "+FCSI:" : "+FTSI:", caller_ ? "+FCI:" : "+FTI:") + "\"" + id + "\"");
   };
   cb.remoteCaps = [this](const FaxCaps& c) {

@@ -90,8 +90,10 @@ FrameView parseFrame(const Bytes& frame) {
 }
 
 Bytes encodeStationId(const std::string& id) {
+  // Right-aligned, then sent last character first: the FIF starts with the
+  // id reversed and ends with the padding.
   std::string s = id.substr(0, kStationIdLength);
-  s.resize(kStationIdLength, ' ');
+  s.insert(0, kStationIdLength - s.size(), ' ');
   return Bytes(s.rbegin(), s.rend());
 }
 
