@@ -167,6 +167,19 @@ TEST(Class1Dialogue, RemoteDisconnectingMidCallEndsWithDcnAndNoCarrier) {
   EXPECT_NE(rig.host.command("AT+FRH=3", "NO CARRIER", 5 * kSecond), "");
 }
 
+TEST(Class1Dialogue, SilenceCommandsWaitTheirTime) {
+  Rig rig;
+  rig.dialAndReadDis();
+  // The remote has finished its DIS and waits: the line is quiet.
+  Micros before = rig.sched.now();
+  ASSERT_NE(rig.host.command("AT+FRS=20"), "");
+  EXPECT_GE(rig.sched.now() - before, 200 * kMs);
+  before = rig.sched.now();
+  ASSERT_NE(rig.host.command("AT+FTS=8"), "");
+  EXPECT_GE(rig.sched.now() - before, 80 * kMs);
+  EXPECT_LT(rig.sched.now() - before, 200 * kMs);
+}
+
 TEST(Class1Dialogue, HostTooLateForTheFrameLosesIt) {
   Rig rig;
   rig.dialAndReadDis();
