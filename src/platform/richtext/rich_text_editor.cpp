@@ -70,7 +70,6 @@ QTextCharFormat MarkerFormat(int code) {
 
 RichTextEditor::RichTextEditor(QWidget* parent) : QTextEdit(parent) {
   InstallFontSubstitutions();
-  setAcceptRichText(false);  // pasted HTML would bring formats RTF cannot keep
   setTabChangesFocus(false);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);

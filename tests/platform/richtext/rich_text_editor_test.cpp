@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QMimeData>
 #include <QComboBox>
 #include <QFontComboBox>
 #include <QSignalSpy>
@@ -189,6 +192,22 @@ TEST(RichTextEditor, LayoutZoomWrapAndLoading) {
   copy.moveCursor(QTextCursor::End);
   copy.caretToStart();
   EXPECT_EQ(copy.textCursor().position(), 0);
+}
+
+TEST(RichTextEditor, PastedFormattedTextKeepsItsFormatsInRtf) {
+  auto* mime = new QMimeData;
+  mime->setHtml("<b>bold</b> and <span style='font-size:14pt'>big</span><img src='x.png'>");
+  QApplication::clipboard()->setMimeData(mime);
+  RichTextEditor editor;
+  editor.paste();
+  RtfDocument d;
+  ASSERT_EQ(ReadRtf(editor.saveRichText().toStdString(), d), kRtfOk);
+  ASSERT_EQ(d.paragraphs.size(), 1u);
+  ASSERT_EQ(d.paragraphs[0].runs.size(), 3u);
+  EXPECT_EQ(d.paragraphs[0].runs[0].text, u"bold");
+  EXPECT_TRUE(d.paragraphs[0].runs[0].format.bold);
+  EXPECT_EQ(d.paragraphs[0].runs[2].text, u"big");  // the picture is not kept
+  EXPECT_EQ(d.paragraphs[0].runs[2].format.halfPoints, 28);
 }
 
 TEST(RichTextToolBar, ButtonsDriveTheEditorAndFollowTheCaret) {
