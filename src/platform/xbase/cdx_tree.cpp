@@ -58,6 +58,10 @@ Status TagTree::Load(const std::vector<uint8_t>& file, uint32_t root,
       if (leaf_depth < 0) leaf_depth = depth;
       if (leaf_depth != depth) return BadTree("leaves at different depths");
       size_ += stored.entries.size();
+      // An empty leaf other than the root says nothing about the keys that
+      // belong under it, so inserts could not be routed safely: such a tree
+      // is read as damaged and rebuilt.
+      if (stored.entries.empty() && depth > 0) return BadTree("empty leaf");
       if (!stored.entries.empty()) *last = &stored.entries.back();
       return {};
     }

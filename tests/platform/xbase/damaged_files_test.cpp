@@ -182,6 +182,11 @@ TEST(DamagedIndex, IsRebuiltOnOpen) {
            if (b[p] == 2) return PutLe32(b, p + 8, uint32_t(p));
          }
        }},
+      {"a leaf emptied", [](auto& b) {
+         for (size_t p = 0xA00; p + 512 <= b.size(); p += 512) {
+           if (b[p] == 2) return PutLe16(b, p + 2, 0);
+         }
+       }},
       {"huge key count in a node", [](auto& b) { PutLe16(b, Le32(b, 0x600) + 2, 0xFFFF); }},
       {"bit widths that do not add up", [](auto& b) {
          for (size_t p = 0xC00; p + 512 <= b.size(); p += 512) {
