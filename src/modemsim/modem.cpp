@@ -47,8 +47,8 @@ void Modem::send(const Bytes& bytes) {
   // A slow modem: everything it says comes late, but in order.
   Micros when = std::max(sched_.now() + options_.responseDelay, lastOutputAt_);
   lastOutputAt_ = when;
-  sched_.at(when, [this, bytes] {
-    if (output_) output_(bytes.data(), bytes.size());
+  sched_.at(when, [this, alive = std::weak_ptr<bool>(alive_), bytes] {
+    if (!alive.expired() && output_) output_(bytes.data(), bytes.size());
   });
 }
 

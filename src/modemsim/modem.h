@@ -173,6 +173,8 @@ class Modem : public LineEndpoint {
   Micros lastOutputAt_ = 0;
 
   std::unique_ptr<Class2Session> class2_;
+  // Delayed answers of a slow modem check this before they run.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace veltrane::modemsim
