@@ -139,6 +139,7 @@ double RichTextEditor::marginScale() const { return zoom_ / 100.0 * logicalDpiX(
 
 void RichTextEditor::rescaleMargins() {
   double scale = marginScale();
+  bool modified = document()->isModified();  // a zoom is not an edit of the text
   QTextCursor c(document());
   c.beginEditBlock();
   for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
@@ -152,6 +153,7 @@ void RichTextEditor::rescaleMargins() {
     c.setBlockFormat(scaled);
   }
   c.endEditBlock();
+  document()->setModified(modified);
 }
 
 QByteArray RichTextEditor::saveRichText() const { return SaveRtf(*document()); }

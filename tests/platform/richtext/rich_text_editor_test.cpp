@@ -171,7 +171,9 @@ TEST(RichTextEditor, LayoutZoomWrapAndLoading) {
   // Indents follow the zoom on screen while the stored value stays in twips.
   editor.setPlainText("indented");
   editor.setIndents(0, 1440, 0);
+  editor.document()->setModified(false);
   editor.setZooming(200);
+  EXPECT_FALSE(editor.document()->isModified());
   EXPECT_NEAR(editor.textCursor().blockFormat().leftMargin(), 192 * editor.logicalDpiX() / 96.0, 0.5);
   EXPECT_EQ(editor.currentParagraph().leftIndent, 1440);
   editor.setZooming(100);
