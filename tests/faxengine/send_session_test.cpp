@@ -212,3 +212,81 @@ TEST_F(SendSession, CoverPagesGoFirstAndHeadersCountThem) {
 
 }  // namespace
 }  // namespace veltrane::faxengine::test
+
+namespace veltrane::faxengine::test {
+namespace {
+
+TEST(SendStart, PortProblemsAreReportedBeforeAnythingStarts) {
+  // An output buffer below 8192 bytes refuses the session.
+  SendHarness h({});
+  h.Port().setBufferSizes(8192, 4096);
+  h.fax.PhoneNumber = "1";
+  EXPECT_THROW(h.fax.StartTransmission(), EOutputBufferTooSmall);
+  EXPECT_EQ(h.Record().finishCount, 0);
+  EXPECT_TRUE(h.Modem().Transcript().empty());
+}
+
+TEST(SendStart, NoTriggersLeftGivesMinus5001AndAFinishWithoutStatus) {
+  SendHarness h({});
+  while (h.Port().addTimerTrigger() > 0) {
+  }
+  h.fax.PhoneNumber = "1";
+  h.fax.FaxFile = "x.apf";
+  h.Run();
+  EXPECT_EQ(h.Record().errors, std::vector<int>{errNoTriggers});
+  EXPECT_EQ(h.Record().finishCount, 1);
+  EXPECT_EQ(h.Record().finishCode, errNoTriggers);
+  EXPECT_TRUE(h.Record().statusCodes.empty());
+  EXPECT_FALSE(h.Port().inUse());
+}
+
+TEST(SendStart, FaxClassSupportAsksWithoutReset) {
+  SendHarness h({{Tx, "AT+FCLASS=?"}, {Rx, "0,1,2"}, {Rx, "OK"}});
+  EXPECT_EQ(h.fax.FaxClassSupport(), (std::set<TFaxClass>{fcClass1, fcClass2}));
+  EXPECT_FALSE(h.Modem().Mismatch()) << h.Modem().TranscriptText();
+  SendHarness silent({{Tx, "AT+FCLASS=?"}});
+  EXPECT_TRUE(silent.fax.FaxClassSupport().empty());
+}
+
+TEST(SendStart, MixedResolutionsAreReportedAndTheFaxGoesOn) {
+  const std::string file = TempPath("mixed.apf");
+  WriteApf(file, {SimplePage(2, false), SimplePage(2, true)});
+  std::vector<Step> script = {{Tx, "ATE0Q0V1X4S0=0S2=43"}, {Rx, "OK"}};
+  auto fax = std::vector<Step>{{Tx, "AT+FCLASS=2"}, {Rx, "OK"}, {Tx, "AT+FLID=\"\""}, {Rx, "OK"},
+                               {Tx, "AT+FDCC=0,3,0,2,0,0,0,0"}, {Rx, "OK"}, {Tx, "ATDT1"},
+                               {Rx, "+FCON"}, {Rx, "+FDIS:1,3,0,2,0,0,0,0"}, {Rx, "OK"},
+                               {Tx, "AT+FDT"}, {Rx, "CONNECT"}, {Tx, "data *"}, {Rx, "OK"}, {Tx, "AT+FET=0"},
+                               {Rx, "+FPTS:1"}, {Rx, "OK"}, {Tx, "AT+FDT"}, {Rx, "CONNECT"}, {Tx, "data *"},
+                               {Rx, "OK"}, {Tx, "AT+FET=2"}, {Rx, "+FPTS:1"}, {Rx, "OK"}};
+  script.insert(script.end(), fax.begin(), fax.end());
+  SendHarness h(script);
+  h.fax.FaxClass = fcClass2;
+  h.fax.PhoneNumber = "1";
+  h.fax.FaxFile = file;
+  h.Run();
+  EXPECT_FALSE(h.Modem().Mismatch()) << h.Modem().TranscriptText();
+  EXPECT_EQ(h.Record().errors, std::vector<int>{errMixedRes});
+  EXPECT_EQ(h.Record().logs, (std::vector<int>{lcTransmitStart, lcTransmitOk}));
+  EXPECT_EQ(h.Record().finishCode, errMixedRes);  // the session reports its last error
+  std::remove(file.c_str());
+}
+
+TEST(SendStart, InitBaudSwitchesThePortAroundTheCall) {
+  SendHarness h({{Tx, "ATE0Q0V1X4S0=0S2=43"}, {Rx, "OK"}, {Tx, "AT+FCLASS=2"}, {Rx, "ERROR"}, {Tx, "ATH0"}});
+  h.fax.FaxClass = fcClass2;
+  h.fax.NormalBaud = 57600;
+  h.fax.SetInitBaud(19200);
+  h.fax.PhoneNumber = "1";
+  h.fax.CoverFile = TempPath("none.txt");
+  std::vector<int> bauds;
+  h.fax.OnFaxStatus = [&](TCustomAbstractFax&, bool, bool) { bauds.push_back(h.Port().baud()); };
+  h.Run();
+  ASSERT_GE(bauds.size(), 3u);
+  EXPECT_EQ(bauds.front(), 19200);  // the first status event comes before the switch
+  EXPECT_EQ(bauds[1], 57600);       // the call runs at NormalBaud
+  EXPECT_EQ(h.Port().baud(), 19200);  // back at InitBaud once the fax ended
+  EXPECT_TRUE(h.TraceHas("ssAbort"));
+}
+
+}  // namespace
+}  // namespace veltrane::faxengine::test
