@@ -32,6 +32,7 @@ std::string Folder() {
   static std::string dir = [] {
     std::string pattern = (std::filesystem::temp_directory_path() / "xbase-bench-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) std::abort();
+    std::atexit([] { std::filesystem::remove_all(Folder()); });
     return pattern;
   }();
   return dir;
