@@ -32,7 +32,8 @@ std::string Folder() {
   static std::string dir = [] {
     std::string pattern = (std::filesystem::temp_directory_path() / "xbase-bench-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    std::atexit([] { std::filesystem::remove_all(Folder()); });
+    static const std::string made = pattern;  // outlives the exit handler below
+    std::atexit([] { std::filesystem::remove_all(made); });
     return pattern;
   }();
   return dir;
