@@ -21,15 +21,16 @@ namespace {
 
 using namespace veltrane::richtext;
 
+// The application lives to the end of the process: destroying it among the
+// static destructors, after Qt's own, crashes.
 void ensureApplication() {
-  static std::unique_ptr<QGuiApplication> app;
-  if (app) return;
+  if (QGuiApplication::instance()) return;
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QCoreApplication::setAttribute(Qt::AA_Use96Dpi);
   static int argc = 1;
   static char name[] = "bench";
   static char* argv[] = {name, nullptr};
-  app = std::make_unique<QGuiApplication>(argc, argv);
+  new QGuiApplication(argc, argv);
 }
 
 // A business letter: full pages of 11-point text in justified paragraphs.

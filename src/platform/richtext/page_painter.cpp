@@ -10,7 +10,10 @@
 #include <QTextFrame>
 #include <QTextLayout>
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 #include "platform/richtext/rich_document.h"
 
@@ -26,6 +29,20 @@ double qtBaseDpi() {
   if (QCoreApplication::testAttribute(Qt::AA_Use96Dpi) || !qGuiApp) return 96.0;
   QScreen* screen = QGuiApplication::primaryScreen();
   return screen ? std::round(screen->logicalDotsPerInchY()) : 96.0;
+}
+
+// Eight greyscale pixels to one byte of ink bits, leftmost pixel in the most
+// significant bit; a pixel is ink when below kInkThreshold (224 = 0xE0, so
+// exactly when its top three bits are not all set).
+uchar inkOfEight(const uchar* grey) {
+  static_assert(kInkThreshold == 0xE0);
+  uint64_t eight;
+  std::memcpy(&eight, grey, sizeof eight);
+  if constexpr (std::endian::native == std::endian::big) eight = __builtin_bswap64(eight);
+  uint64_t notPaper = (eight & 0xE0E0E0E0E0E0E0E0ull) ^ 0xE0E0E0E0E0E0E0E0ull;
+  uint64_t flags = (notPaper | (notPaper << 1) | (notPaper << 2)) & 0x8080808080808080ull;
+  // Gathers the flag of byte i (pixel i in memory order) into bit 7 - i.
+  return static_cast<uchar>(((flags >> 7) * 0x8040201008040201ull) >> 56);
 }
 
 int twipsToPixels(int twips, double dpi) { return static_cast<int>(std::lround(twips * dpi / 1440.0)); }
@@ -186,11 +203,20 @@ void PagePainter::copyInk(QImage& canvas, int) const {
   for (int y = y0; y < y1; ++y) {
     const uchar* row = scratch_.constScanLine(y);
     uchar* bits = canvas.scanLine(y);
-    for (int x = x0; x < x1; ++x) {
-      if (row[x] >= kInkThreshold) continue;
-      uchar mask = static_cast<uchar>(0x80u >> (x & 7));
-      if (blackIsOne) bits[x >> 3] |= mask;
-      else bits[x >> 3] &= static_cast<uchar>(~mask);
+    int x = x0;
+    while (x < x1) {
+      uchar ink = 0;
+      if ((x & 7) == 0 && x + 8 <= x1) {
+        ink = inkOfEight(row + x);
+        x += 8;
+      } else {
+        if (row[x] < kInkThreshold) ink = static_cast<uchar>(0x80u >> (x & 7));
+        ++x;
+      }
+      if (!ink) continue;
+      uchar& target = bits[(x - 1) >> 3];
+      if (blackIsOne) target |= ink;
+      else target &= static_cast<uchar>(~ink);
     }
   }
 }

@@ -137,6 +137,29 @@ TEST(PagePainter, ZoomTruncatesTowardTwoHundredDotsPerInch) {
   EXPECT_EQ(at120.dotsPerInch(), 199);  // 166 % of 120: the truncation shows
 }
 
+TEST(PagePainter, OneBitPageHasTheSamePixelsAsAColourPage) {
+  // The one-bit path packs eight pixels at a time; the colour path sets them
+  // one by one. Both must agree on every pixel, bit order included.
+  QTextDocument doc;
+  load(doc, rtfOf({{"Packed bits: the quick brown fox jumps over the lazy dog 0123456789"},
+                   {"Wide", false, 96}}));
+  PagePainter painter(doc, 208, 96, kFaxFrame);
+  QImage mono = blankFaxPage();
+  QImage colour(mono.size(), QImage::Format_RGB32);
+  colour.fill(Qt::white);
+  painter.paintPage(mono, 0);
+  painter.paintPage(colour, 0);
+  int inkPixels = 0;
+  for (int y = 90; y < 400; ++y) {
+    for (int x = 0; x < mono.width(); ++x) {
+      bool monoInk = mono.pixelIndex(x, y) == 1;
+      ASSERT_EQ(monoInk, qGray(colour.pixel(x, y)) < 128) << x << "," << y;
+      inkPixels += monoInk;
+    }
+  }
+  EXPECT_GT(inkPixels, 5000);
+}
+
 TEST(PagePainter, EmptyDocumentIsOneBlankPage) {
   QTextDocument doc;
   PagePainter painter(doc, 208, 96, kFaxFrame);
