@@ -1,9 +1,11 @@
 // veltrane-fax send / classes: the fax engine on a real serial port (or on a
 // virtual modem of the simulator, published on a pseudo-terminal).
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -176,7 +178,16 @@ int RunSend(const std::vector<std::string>& args) {
     std::cerr << "send: " << e.what() << "\n";
     return 1;
   }
+  const auto started = std::chrono::steady_clock::now();
   dispatcher.runUntil([&] { return finished; }, 3600 * 1000);
+  if (a.has("--verbose")) {
+    rusage ru{};
+    ::getrusage(RUSAGE_SELF, &ru);
+    const double cpu = ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::fprintf(stderr, "  session: %.1f s, CPU of this process %.3f s (%.2f %% of one core)\n", wall, cpu,
+                 wall > 0 ? 100 * cpu / wall : 0.0);
+  }
   if (!finished) {
     fax.AbortFax();
     dispatcher.runUntil([&] { return finished; }, 10'000);

@@ -129,8 +129,7 @@ void TCustomAbstractFax::CheckPort() {
 }
 
 std::set<TFaxClass> TCustomAbstractFax::FaxClassSupport() {
-  static std::set<TFaxClass> lastComputed;
-  if (InSession() && Engine()->session.prepared) return lastComputed;
+  if (InSession() && Engine()->session.prepared) return classSupport_;
   CheckPort();
   FaxClassFlags flags;
   std::set<TFaxClass> result;
@@ -139,7 +138,7 @@ std::set<TFaxClass> TCustomAbstractFax::FaxClassSupport() {
     if (flags.class2) result.insert(fcClass2);
     if (flags.class20) result.insert(fcClass2_0);
   }
-  lastComputed = result;
+  classSupport_ = result;
   return result;
 }
 

@@ -179,6 +179,7 @@ class TCustomAbstractFax {
   TAbstractFaxStatus* status_ = nullptr;
   TFaxLog* log_ = nullptr;
   std::unique_ptr<FaxHandlerWindow> window_;
+  std::set<TFaxClass> classSupport_;  // the last value FaxClassSupport computed
 };
 
 using TAbstractFax = TCustomAbstractFax;
