@@ -27,6 +27,14 @@ std::string FormatLogEntry(TFaxLogCode code, const FaxLogFacts& f) {
   return {};
 }
 
+TAbstractFaxStatus::~TAbstractFaxStatus() {
+  if (Fax) Fax->Unlink(this);
+}
+
+TFaxLog::~TFaxLog() {
+  if (Fax) Fax->Unlink(this);
+}
+
 void TFaxLog::WriteLogEntry(TFaxLogCode code) {
   if (FaxHistoryName.empty() || !Fax) return;
   const bool transmit = code >= lcTransmitStart && code <= lcTransmitFail;

@@ -56,7 +56,7 @@ struct EInternal : EFaxError {
 // before OnFaxStatus. Its owner creates and destroys the display form.
 class TAbstractFaxStatus {
  public:
-  virtual ~TAbstractFaxStatus() = default;
+  virtual ~TAbstractFaxStatus();  // unlinks itself from its fax
   virtual void CreateDisplay() = 0;
   virtual void DestroyDisplay() = 0;
   virtual void UpdateDisplay(bool First, bool Last) = 0;
@@ -70,7 +70,7 @@ class TAbstractFaxStatus {
 // Fax history: one entry per log event appended to FaxHistoryName.
 class TFaxLog {
  public:
-  virtual ~TFaxLog() = default;
+  virtual ~TFaxLog();  // unlinks itself from its fax
   virtual void WriteLogEntry(TFaxLogCode code);
 
   std::string FaxHistoryName = "FAXHIST.HIS";
@@ -116,6 +116,13 @@ class TCustomAbstractFax {
   void SetFaxLog(TFaxLog* log);
   TAbstractFaxStatus* StatusDisplay() const { return status_; }
   TFaxLog* FaxLog() const { return log_; }
+  // A status display or log going away is unlinked, so no dangling link remains.
+  void Unlink(const TAbstractFaxStatus* display) {
+    if (status_ == display) status_ = nullptr;
+  }
+  void Unlink(const TFaxLog* log) {
+    if (log_ == log) log_ = nullptr;
+  }
   // Switches the port to InitBaud at once; NormalBaud 0 takes the port's speed.
   void SetInitBaud(int baud);
   void SetModemInit(const std::string& s) { ModemInit = NormaliseModemInit(s); }

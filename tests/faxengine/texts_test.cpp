@@ -88,5 +88,15 @@ TEST(FaxHistory, EmptyNameTouchesNoFileAndSendLogIgnoresReceiveCodes) {
   std::remove(path.c_str());
 }
 
+TEST(FaxHistory, ALogDestroyedFirstLeavesNoDanglingLink) {
+  TSendFax fax;
+  {
+    TFaxLog log;
+    fax.SetFaxLog(&log);
+    EXPECT_EQ(fax.FaxLog(), &log);
+  }
+  EXPECT_EQ(fax.FaxLog(), nullptr);
+}
+
 }  // namespace
 }  // namespace veltrane::faxengine
