@@ -175,3 +175,85 @@ INSTANTIATE_TEST_SUITE_P(EveryClass, EfaxToReceiver, ::testing::Values("1", "2",
                          [](const ::testing::TestParamInfo<const char*>& info) {
                            return std::string("Class") + (std::string(info.param) == "2.0" ? "20" : info.param);
                          });
+
+// faxline's remote fax machine (spandsp's T.30, an independent
+// implementation) calls us through one of faxline's Class 1 modems and sends
+// a three-page TIFF; every page must decode to its TIFF page.
+TEST(FaxlineToReceiver, ThreePageTiffArrivesPageForPage) {
+  for (const char* tool : {"efix", "tiffcp"})
+    if (!HaveTool(tool)) GTEST_SKIP() << tool << " is not installed (Debian packages efax, libtiff-tools)";
+  const fs::path dir = fs::temp_directory_path() / ("vlnrx-faxline-" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir / "rx");
+  const fs::path src = fs::path(VELTRANE_SHARED_DIR) / "tools" / "faxline";
+  const fs::path out = fs::path(VELTRANE_BUILD_DIR) / "faxline";
+  if (!fs::exists(out / "faxline") &&
+      std::system(("cd " + src.string() + " && ./build.sh " + out.string() + " > " + (dir / "build.log").string() +
+                   " 2>&1").c_str()) != 0)
+    GTEST_SKIP() << "faxline did not build (libspandsp-dev, libtiff-dev?)";
+
+  std::string pages;
+  for (int p = 1; p <= 3; ++p) {
+    const fs::path txt = dir / ("p" + std::to_string(p) + ".txt"), tif = dir / ("p" + std::to_string(p) + ".tif");
+    std::ofstream(txt) << "Page " << p << " sent by faxline's remote fax machine\n";
+    ASSERT_EQ(std::system(("efix -itext -otiffg3 " + txt.string() + " > " + tif.string() + " 2>/dev/null").c_str()), 0);
+    pages += " " + tif.string();
+  }
+  const std::string tif = (dir / "three.tif").string();
+  ASSERT_EQ(std::system(("tiffcp" + pages + " " + tif).c_str()), 0);
+
+  const std::string modem = (dir / "modem").string();
+  const std::string faxline = (out / "faxline").string(), remote = "5552000:send=" + tif + ",call=5551001,after=3";
+  const std::string log = (dir / "faxline.log").string();
+  Child line([&] {
+    std::freopen("/dev/null", "w", stdout);
+    ::execl(faxline.c_str(), faxline.c_str(), "--modem", (modem + "=5551001").c_str(), "--remote", remote.c_str(),
+            "--exit-after-calls", "1", "--log", log.c_str(), static_cast<char*>(nullptr));
+  });
+  for (int i = 0; i < 100 && !fs::exists(modem); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(fs::exists(modem));
+
+  serial::Dispatcher dispatcher;
+  serial::ComPort port(dispatcher);
+  ASSERT_EQ(port.openDevice(modem), 0);
+  TReceiveFax fax;
+  fax.SetComPort(&port);
+  fax.FaxClass = fcClass1;
+  fax.OneFax = true;
+  fax.DestinationDir = (dir / "rx").string();
+  int result = INT_MIN;
+  fax.OnFaxFinish = [&](TCustomAbstractFax&, int code) { result = code; };
+  fax.StartReception();
+  dispatcher.runUntil([&] { return result != INT_MIN; }, 150 * 1000);
+  port.close();
+  ASSERT_EQ(result, 0) << "see " << log;
+
+  const std::string received = (dir / "rx" / "FAX0001.APF").string();
+  const std::string imported = (dir / "imported.apf").string();
+  ASSERT_EQ(imaging::ImportTiffToApf(tif, imported), 0);
+  std::vector<uint8_t> got, want;
+  ASSERT_EQ(imaging::ReadWholeFile(received, got), 0);
+  ASSERT_EQ(imaging::ReadWholeFile(imported, want), 0);
+  imaging::ApfPageWalker g, w;
+  ASSERT_EQ(g.Open(got), 0);
+  ASSERT_EQ(w.Open(want), 0);
+  ASSERT_EQ(g.PageCount(), 3u);
+  for (unsigned n = 1; n <= 3; ++n) {
+    imaging::ApfPageView gp, wp;
+    ASSERT_EQ(g.Page(n, gp), 0);
+    ASSERT_EQ(w.Page(n, wp), 0);
+    Collect a, b;
+    imaging::T4Walker ta(a), tb(b);
+    ta.StartPage();
+    ta.Walk(gp.Data);
+    tb.StartPage();
+    for (std::size_t i = 0; i + 2 <= wp.Data.size();) {  // record form
+      const std::size_t len = wp.Data[i] | (wp.Data[i + 1] << 8);
+      tb.Walk(wp.Data.subspan(i + 2, std::min(len, wp.Data.size() - i - 2)));
+      i += 2 + len;
+    }
+    EXPECT_EQ(a.rows.size(), b.rows.size()) << "page " << n;
+    EXPECT_TRUE(a.rows == b.rows) << "page " << n << " decodes to other rows";
+  }
+  fs::remove_all(dir);
+}
