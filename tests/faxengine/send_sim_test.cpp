@@ -34,25 +34,6 @@ Rows Decode(const std::vector<uint8_t>& data) {
   return c.rows;
 }
 
-// A page of text lines coded one raster row per record; returns its rows' code.
-PageSpec TextPage(int page, bool fine) {
-  imaging::FaxFont font;
-  EXPECT_EQ(imaging::LoadFaxFont(font, "FAXFONT.FNT", imaging::ffStandard, fine), 0);
-  auto cs = std::make_unique<imaging::ConverterState>();
-  PageSpec spec;
-  spec.fine = fine;
-  for (int line = 0; line < 6; ++line) {
-    const std::string text = "Page " + std::to_string(page) + " line " + std::to_string(line) + " \x10\x10 ABC";
-    for (int row = 1; row <= font.rows; ++row) {
-      std::fill(cs->raster.begin(), cs->raster.end(), 0);
-      imaging::RasterizeTextRow(font, text, row, std::span<uint8_t>(cs->raster.data(), 216));
-      imaging::EncodeRasterLine(*cs, cs->raster.data());
-      spec.lines.emplace_back(cs->codedLine.begin(), cs->codedLine.begin() + cs->byteOffset);
-    }
-  }
-  return spec;
-}
-
 Rows DecodeSpec(const PageSpec& page) {
   std::vector<uint8_t> all;
   for (const auto& l : page.lines) all.insert(all.end(), l.begin(), l.end());

@@ -8,6 +8,9 @@
 #include <sstream>
 
 #include "imaging/apf.h"
+#include "imaging/converter_state.h"
+#include "imaging/fax_font.h"
+#include "imaging/t4_encode.h"
 
 namespace veltrane::faxengine::test {
 
@@ -27,6 +30,24 @@ PageSpec SimplePage(int n, bool fine) {
   p.fine = fine;
   for (int i = 0; i < n; ++i) p.lines.push_back({0x00, 0x80, static_cast<uint8_t>(i), 0x10, 0x55});
   return p;
+}
+
+PageSpec TextPage(int page, bool fine) {
+  imaging::FaxFont font;
+  EXPECT_EQ(imaging::LoadFaxFont(font, "FAXFONT.FNT", imaging::ffStandard, fine), 0);
+  auto cs = std::make_unique<imaging::ConverterState>();
+  PageSpec spec;
+  spec.fine = fine;
+  for (int line = 0; line < 6; ++line) {
+    const std::string text = "Page " + std::to_string(page) + " line " + std::to_string(line) + " \x10\x10 ABC";
+    for (int row = 1; row <= font.rows; ++row) {
+      std::fill(cs->raster.begin(), cs->raster.end(), 0);
+      imaging::RasterizeTextRow(font, text, row, std::span<uint8_t>(cs->raster.data(), 216));
+      imaging::EncodeRasterLine(*cs, cs->raster.data());
+      spec.lines.emplace_back(cs->codedLine.begin(), cs->codedLine.begin() + cs->byteOffset);
+    }
+  }
+  return spec;
 }
 
 std::string TempPath(const std::string& name) {

@@ -23,8 +23,10 @@ struct PageSpec {
 };
 // Writes an APF file of record-form pages.
 void WriteApf(const std::string& path, const std::vector<PageSpec>& pages);
-// A page of `n` short distinct lines.
+// A page of `n` short distinct lines (not valid T.4: for dialogues only).
 PageSpec SimplePage(int n, bool fine = false);
+// A page of six text lines in the fax font, one coded raster row per record.
+PageSpec TextPage(int page, bool fine);
 
 std::string TempPath(const std::string& name);
 
