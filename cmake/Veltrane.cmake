@@ -69,6 +69,21 @@ function(veltrane_fuzzer name)
   set_tests_properties(${name}-mkdir PROPERTIES FIXTURES_SETUP ${name}-dir LABELS fuzz)
 endfunction()
 
+# veltrane_fuzz_folder(area library)
+# One fuzz target <area>_<stem> per fuzz_*.cpp of the calling folder, seeded
+# from corpus/<stem>/; nothing when the library is not part of this build.
+function(veltrane_fuzz_folder area library)
+  if(NOT TARGET ${library})
+    return()
+  endif()
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_*.cpp)
+  foreach(src IN LISTS sources)
+    get_filename_component(stem ${src} NAME_WE)
+    veltrane_fuzzer(${area}_${stem} SOURCES ${src} DEPS ${library}
+      CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/corpus/${stem})
+  endforeach()
+endfunction()
+
 # veltrane_benchmark(name SOURCES ... DEPS ...)
 function(veltrane_benchmark name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
