@@ -580,6 +580,9 @@ void ReceiveFaxEngine::StatePageData(int trigger) {
 void ReceiveFaxEngine::StateCallDone() {
   SwitchSpeed(false);
   if (oneFax) {
+    // The session ends here: a status display opened for the call must get
+    // its last event, or it would stay open with nothing to show.
+    if (displayOpen_) CloseDisplay();
     modem.modemInitialised = false;
     SetState(rsFinished, "one fax only");
     return Finish();

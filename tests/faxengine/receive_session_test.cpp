@@ -219,6 +219,10 @@ TEST(ReceiveClass2, BadPageIsCutAndTheResentPageCountsOnce) {
   EXPECT_EQ(h.record.finishCode, 0) << h.Transcript();
   EXPECT_TRUE(h.record.errors.empty());
   EXPECT_EQ(h.record.logs, (std::vector<int>{lcReceiveStart, lcReceiveOk}));
+  // The display opens when the call is answered and closes when it ends,
+  // also when OneFax ends the session with it.
+  EXPECT_EQ(h.record.firstEvents, 1);
+  EXPECT_EQ(h.record.lastEvents, 1);
   ReadBack r = ReadApf(h.File("FAX0001.APF"));
   EXPECT_EQ(r.header.PageCount, 2);
   EXPECT_EQ(r.header.SenderIdText(), "+1 555 0100");
