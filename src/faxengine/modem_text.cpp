@@ -73,6 +73,14 @@ FaxClassFlags ParseClassAnswer(std::string_view answer) {
   return f;
 }
 
+std::string PageModulation(std::string_view trainingModulation) {
+  if (trainingModulation == "145") return "146";
+  if (trainingModulation == "121") return "122";
+  if (trainingModulation == "97") return "98";
+  if (trainingModulation == "73") return "74";
+  return std::string(trainingModulation);
+}
+
 int ApplySpeedAnswer(std::string_view line, std::array<bool, 7>& flags) {
   if (line.find(',') != std::string_view::npos) {
     static const char* const kCodes[] = {"72", "96", "121", "145"};

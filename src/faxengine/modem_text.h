@@ -37,6 +37,12 @@ FaxClassFlags ParseClassAnswer(std::string_view answer);
 // (indexes 1..6) and returns the highest index whose flag is set.
 int ApplySpeedAnswer(std::string_view line, std::array<bool, 7>& flags);
 
+// The modulation code for page data after a good training check: V.17's
+// short train (T.30 5.3.2.4 keeps the long train for the TCF), so a V.17
+// receiver set for the short train after CFR does not miss the page's start.
+// V.27ter and V.29 codes have one train and come back unchanged.
+std::string PageModulation(std::string_view trainingModulation);
+
 // A copy that shows control bytes as <NN>, for status lines and traces.
 std::string Printable(std::string_view s);
 

@@ -263,7 +263,7 @@ void ReceiveFaxEngine::StateC1SendCfr() {
     return ClearResponse();
   }
   if (RespOk()) {
-    FrameCommand("AT+FRM=" + modem.modulation);
+    FrameCommand("AT+FRM=" + PageModulation(modem.modulation));
     if (state_ != rsC1SendCfr) return;
     AcceptCall(false);
     if (state_ == rsC1SendCfr) SetState(rsC1WaitPageConnect, "waiting for the page");
@@ -322,7 +322,7 @@ void ReceiveFaxEngine::StateC1SendMcf() {
   }
   if (RespOk()) {
     if (moreFollow_) {
-      FrameCommand("AT+FRM=" + modem.modulation);
+      FrameCommand("AT+FRM=" + PageModulation(modem.modulation));
       endOfPageMode_ = kEopSameFile;
       if (state_ == rsC1SendMcf) SetState(rsC1WaitPageConnect, "next page");
       return;

@@ -252,7 +252,7 @@ void SendFaxEngine::StateC1WaitCfr() {
   }
   Pause(200);
   if (modem.cfrReceived) {
-    if (int rc = SendFrameCommand("AT+FTM=" + modem.modulation); rc < 0) return Fail(rc, "port write failed");
+    if (int rc = SendFrameCommand("AT+FTM=" + PageModulation(modem.modulation)); rc < 0) return Fail(rc, "port write failed");
     modem.lastFrameFinal = false;
     return SetState(ssC1PageConnect, "CFR");
   }
@@ -311,7 +311,7 @@ void SendFaxEngine::StateC1WaitPostPageReply() {
       if (int rc = OpenNextPage(); rc != 0) return Fail(rc, "next page unreadable");
     }
     if (more && fcf == kFcfMcf) {
-      if (int rc = SendFrameCommand("AT+FTM=" + modem.modulation); rc < 0) return Fail(rc, "port write failed");
+      if (int rc = SendFrameCommand("AT+FTM=" + PageModulation(modem.modulation)); rc < 0) return Fail(rc, "port write failed");
       return SetState(ssC1PageConnect, "MCF, next page");
     }
     if (int rc = SendFrameCommand("AT+FTH=3"); rc < 0) return Fail(rc, "port write failed");

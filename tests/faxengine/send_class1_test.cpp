@@ -176,5 +176,27 @@ TEST_F(Class1Send, CallFailures) {
   }
 }
 
+// V.17 trains long for the training check and short for page data: a receiver
+// that expects the short train after CFR loses the start of a page sent with
+// the long one (seen as missing rows and RTN from a real V.17 receiver).
+TEST_F(Class1Send, V17PagesUseTheShortTrain) {
+  const char* dis14400 = "FF 13 80 00 66 F9 00";
+  const std::vector<Step> pageCarrier = {{Tx, "AT+FTM=146"}, {Rx, "CONNECT"}};
+  SendHarness h(Concat({Prepared("24,48,72,73,74,96,97,98,121,122,145,146"), Answer(dis14400),
+                        {{Tx, "frame FF 13 83 00 22 F8 00"}, {Rx, "OK"}, {Tx, "AT+FTM=145"}, {Rx, "CONNECT"},
+                         {Tx, "data *"}, {Rx, "OK"}, {Tx, "AT+FRH=3"}, {Rx, "CONNECT"}, {RxFrame, "FF 13 84"},
+                         {Rx, "OK"}},
+                        pageCarrier, PostPage("frame FF 13 4F", "FF 13 8C"), pageCarrier,
+                        PostPage("frame FF 13 2F", "FF 13 8C"), Disconnect()}),
+                false);
+  Configure(h);
+  h.fax.DesiredBPS = 14400;
+  h.Run();
+  EXPECT_TRUE(h.Modem().ScriptDone()) << h.Modem().TranscriptText();
+  EXPECT_FALSE(h.Modem().Mismatch()) << h.Modem().TranscriptText();
+  EXPECT_EQ(h.Record().finishCode, 0);
+  EXPECT_EQ(h.fax.ConnectBPS(), 14400);
+}
+
 }  // namespace
 }  // namespace veltrane::faxengine::test
