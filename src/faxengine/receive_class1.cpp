@@ -68,20 +68,10 @@ void ReceiveFaxEngine::WriteDis() {
 }
 
 void ReceiveFaxEngine::ProcessDcs(const uint8_t fif[4]) {
-  int index;
-  if (fif[1] & 32) index = 6;
-  else if (fif[1] & 16) index = 5;
-  else {
-    switch (fif[1] & 12) {
-      case 4: index = 4; break;
-      case 8: index = 2; break;
-      case 12: index = 3; break;
-      default: index = 1; break;
-    }
-  }
-  modem.speedIndex = index;
-  modem.connectBps = RateOfIndex(index);
-  modem.modulation = ModulationOfIndex(index);
+  const DcsSpeed speed = SpeedOfDcs(fif[1]);
+  modem.speedIndex = speed.index;
+  modem.connectBps = RateOfIndex(speed.index);
+  modem.modulation = speed.modulation;
   modem.fineResolution = fif[1] & 64;
   modem.widePage = (fif[2] & 3) == 1;
   modem.errorControl = false;

@@ -10,8 +10,10 @@
 namespace veltrane::faxengine {
 
 namespace {
-// DCS speed bits (byte 2) by speed index.
-constexpr uint8_t kDcsSpeedBits[7] = {0, 0, 8, 12, 4, 16, 32};
+// DCS speed bits (byte 2) by speed index: T.30's data signalling rate field
+// (bits 11-14). 12000 is V.17's 0101 (40); the lone bit 13 (16) would ask a
+// standard receiver for V.33.
+constexpr uint8_t kDcsSpeedBits[7] = {0, 0, 8, 12, 4, 40, 32};
 
 // Scan-time bits of a DCS by code, for normal and fine resolution.
 constexpr uint8_t kScanBitsNormal[8] = {112, 16, 32, 32, 0, 0, 64, 64};
@@ -35,6 +37,24 @@ std::array<uint8_t, 4> BuildDcs(int speedIndex, bool fine, bool wide, int scanTi
   f[1] = static_cast<uint8_t>(2 + (fine ? 64 : 0) + kDcsSpeedBits[idx]);
   f[2] = static_cast<uint8_t>((fine ? kScanBitsFine[code] : kScanBitsNormal[code]) + 136 + (wide ? 1 : 0));
   return f;
+}
+
+DcsSpeed SpeedOfDcs(uint8_t byte2) {
+  switch (byte2 & 60) {
+    case 0: return {1, "24"};
+    case 8: return {2, "48"};
+    case 12: return {3, "72"};
+    case 4: return {4, "96"};
+    case 44: return {3, "73"};   // V.17 7200
+    case 36: return {4, "97"};   // V.17 9600
+    case 40: return {5, "121"};  // V.17 12000
+    case 32: return {6, "145"};  // V.17 14400
+    case 16: return {5, "121"};  // what earlier builds of ours sent for 12000
+    default: break;
+  }
+  // Reserved combinations: the highest rate a set bit can stand for.
+  const int index = (byte2 & 32) ? 6 : (byte2 & 16) ? 5 : (byte2 & 4) ? 4 : 2;
+  return {index, ModulationOfIndex(index)};
 }
 
 std::array<uint8_t, 20> BuildStationField(const std::string& stationId) {
@@ -100,7 +120,8 @@ void SendFaxEngine::ProcessDis(const uint8_t fif[4]) {
   auto& remote = modem.remoteSpeeds;
   remote.fill(false);
   remote[1] = remote[2] = true;
-  if (fif[1] & 32) remote[6] = true;
+  // V.17 (bit 14) runs at 14400 and 12000; bit 13 alone is the older 12000 mark.
+  if (fif[1] & 32) remote[6] = remote[5] = true;
   if (fif[1] & 16) remote[5] = true;
   if ((fif[1] & 12) == 4) remote[4] = true;
   if ((fif[1] & 12) == 12) remote[3] = remote[4] = true;

@@ -76,6 +76,13 @@ inline constexpr uint8_t kFcfRtp = 204, kFcfRtn = 76;
 
 // The 4-byte information field of a DCS for the session.
 std::array<uint8_t, 4> BuildDcs(int speedIndex, bool fine, bool wide, int scanTimeCode);
+// The rate a received DCS selects (byte 2 of its information field): the
+// speed index and the training modulation code, V.17 ones included.
+struct DcsSpeed {
+  int index;
+  const char* modulation;
+};
+DcsSpeed SpeedOfDcs(uint8_t byte2);
 // The 20-byte station ID field of a TSI or CSI.
 std::array<uint8_t, 20> BuildStationField(const std::string& stationId);
 // Length of the training check at a rate: rate / 100 * 18 zero bytes, at most 8192.

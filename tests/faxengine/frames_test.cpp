@@ -16,7 +16,25 @@ TEST(Class1Frames, DcsBytesBySpeedResolutionAndScanTime) {
   EXPECT_EQ(wide14400[1], 2 + 32);
   EXPECT_EQ(wide14400[2], 32 + 136 + 1);
   EXPECT_EQ(BuildDcs(5, true, false, 4)[2], 32 + 136);
+  EXPECT_EQ(BuildDcs(5, false, false, 0)[1], 2 + 40);  // V.17 12000, not V.33
   EXPECT_EQ(BuildDcs(1, false, false, 0)[2], 112 + 136);
+}
+
+TEST(Class1Frames, DcsRateFieldSelectsSpeedAndModulation) {
+  static const struct {
+    uint8_t byte2;
+    int index;
+    std::string modulation;
+  } kCases[] = {{2 + 0, 1, "24"},    {2 + 8, 2, "48"},     {2 + 12, 3, "72"},   {2 + 4, 4, "96"},
+                {2 + 44, 3, "73"},   {2 + 36, 4, "97"},    {2 + 40, 5, "121"},  {2 + 64 + 32, 6, "145"},
+                {2 + 16, 5, "121"}};
+  for (const auto& c : kCases) {
+    const DcsSpeed s = SpeedOfDcs(c.byte2);
+    EXPECT_EQ(s.index, c.index) << int(c.byte2);
+    EXPECT_EQ(s.modulation, c.modulation) << int(c.byte2);
+  }
+  for (int index = 1; index <= 6; ++index)  // what we send, we read back
+    EXPECT_EQ(SpeedOfDcs(BuildDcs(index, false, false, 0)[1]).index, index);
 }
 
 TEST(Class1Frames, StationFieldIsPaddedThenReversed) {

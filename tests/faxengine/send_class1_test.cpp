@@ -178,24 +178,32 @@ TEST_F(Class1Send, CallFailures) {
 
 // V.17 trains long for the training check and short for page data: a receiver
 // that expects the short train after CFR loses the start of a page sent with
-// the long one (seen as missing rows and RTN from a real V.17 receiver).
+// the long one (seen as missing rows and RTN from a real V.17 receiver). A DIS
+// offering V.17 offers 12000 as well, and its DCS is V.17's 12000, not V.33.
 TEST_F(Class1Send, V17PagesUseTheShortTrain) {
+  static const struct {
+    int desiredBps;
+    const char* dcs;
+    std::string tcf, page;
+  } kCases[] = {{14400, "frame FF 13 83 00 22 F8 00", "AT+FTM=145", "AT+FTM=146"},
+                {12000, "frame FF 13 83 00 2A F8 00", "AT+FTM=121", "AT+FTM=122"}};
   const char* dis14400 = "FF 13 80 00 66 F9 00";
-  const std::vector<Step> pageCarrier = {{Tx, "AT+FTM=146"}, {Rx, "CONNECT"}};
-  SendHarness h(Concat({Prepared("24,48,72,73,74,96,97,98,121,122,145,146"), Answer(dis14400),
-                        {{Tx, "frame FF 13 83 00 22 F8 00"}, {Rx, "OK"}, {Tx, "AT+FTM=145"}, {Rx, "CONNECT"},
-                         {Tx, "data *"}, {Rx, "OK"}, {Tx, "AT+FRH=3"}, {Rx, "CONNECT"}, {RxFrame, "FF 13 84"},
-                         {Rx, "OK"}},
-                        pageCarrier, PostPage("frame FF 13 4F", "FF 13 8C"), pageCarrier,
-                        PostPage("frame FF 13 2F", "FF 13 8C"), Disconnect()}),
-                false);
-  Configure(h);
-  h.fax.DesiredBPS = 14400;
-  h.Run();
-  EXPECT_TRUE(h.Modem().ScriptDone()) << h.Modem().TranscriptText();
-  EXPECT_FALSE(h.Modem().Mismatch()) << h.Modem().TranscriptText();
-  EXPECT_EQ(h.Record().finishCode, 0);
-  EXPECT_EQ(h.fax.ConnectBPS(), 14400);
+  for (const auto& c : kCases) {
+    const std::vector<Step> pageCarrier = {{Tx, c.page}, {Rx, "CONNECT"}};
+    SendHarness h(Concat({Prepared("24,48,72,73,74,96,97,98,121,122,145,146"), Answer(dis14400),
+                          {{Tx, c.dcs}, {Rx, "OK"}, {Tx, c.tcf}, {Rx, "CONNECT"}, {Tx, "data *"}, {Rx, "OK"},
+                           {Tx, "AT+FRH=3"}, {Rx, "CONNECT"}, {RxFrame, "FF 13 84"}, {Rx, "OK"}},
+                          pageCarrier, PostPage("frame FF 13 4F", "FF 13 8C"), pageCarrier,
+                          PostPage("frame FF 13 2F", "FF 13 8C"), Disconnect()}),
+                  false);
+    Configure(h);
+    h.fax.DesiredBPS = c.desiredBps;
+    h.Run();
+    EXPECT_TRUE(h.Modem().ScriptDone()) << h.Modem().TranscriptText();
+    EXPECT_FALSE(h.Modem().Mismatch()) << h.Modem().TranscriptText();
+    EXPECT_EQ(h.Record().finishCode, 0);
+    EXPECT_EQ(h.fax.ConnectBPS(), c.desiredBps);
+  }
 }
 
 }  // namespace
