@@ -11,6 +11,7 @@
 #include <iostream>
 
 #include "cli/args.h"
+#include "cli/cmd_sim_child.h"
 #include "cli/command.h"
 #include "faxengine/receive_fax.h"
 #include "imaging/apf.h"
@@ -25,63 +26,18 @@ using namespace veltrane;
 std::atomic<bool> g_stop{false};
 void OnStopSignal(int) { g_stop = true; }
 
-// A simulator child process publishing one virtual modem (number 100) that a
-// simulated remote fax machine calls; killed when done.
-class CallingSim {
- public:
-  ~CallingSim() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      int status;
-      ::waitpid(pid_, &status, 0);
-    }
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove(path_, ec);
+// The remote of `remoteSpec` calls our virtual modem unless it names another number.
+std::string StartCallingSim(cli::SimChild& sim, std::string spec, std::string& error) {
+  if (spec.find("call=") == std::string::npos)
+    spec += (spec.find(':') == std::string::npos ? ":" : ",") + std::string("call=100");
+  modemsim::RemoteConfig remote;
+  if (!modemsim::parseRemoteSpec(spec, remote, error)) return {};
+  if (remote.options.sendFile.empty()) {
+    error = "--sim needs a remote that sends, e.g. 555:send=FILE.apf";
+    return {};
   }
-  // Returns the device path, or empty with `error` set.
-  std::string Start(const std::string& remoteSpec, std::string& error) {
-    // The remote calls our virtual modem unless the spec names another number.
-    std::string spec = remoteSpec;
-    if (spec.find("call=") == std::string::npos)
-      spec += (spec.find(':') == std::string::npos ? ":" : ",") + std::string("call=100");
-    modemsim::RemoteConfig remote;
-    if (!modemsim::parseRemoteSpec(spec, remote, error)) return {};
-    if (remote.options.sendFile.empty()) {
-      error = "--sim needs a remote that sends, e.g. 555:send=FILE.apf";
-      return {};
-    }
-    path_ = "/tmp/veltrane-receive-" + std::to_string(::getpid()) + ".modem";
-    modemsim::PtyModemConfig modem;
-    if (!modemsim::parseModemSpec(path_ + "=100", modem, error)) return {};
-    modemsim::SimConfig config;
-    config.modems.push_back(modem);
-    config.remotes.push_back(remote);
-    config.exitAfterCalls = 1;
-    config.timeLimitSeconds = 900;
-    std::cout.flush();
-    pid_ = ::fork();
-    if (pid_ < 0) {
-      error = "cannot start the simulator";
-      return {};
-    }
-    if (pid_ == 0) {
-      // The simulator's own per-call lines would mix with ours.
-      std::freopen("/dev/null", "w", stdout);
-      std::string childError;
-      ::_exit(modemsim::runPtySimulation(config, childError));
-    }
-    for (int i = 0; i < 100 && !std::filesystem::exists(path_); ++i) ::usleep(50'000);
-    if (!std::filesystem::exists(path_)) {
-      error = "the simulator published no modem";
-      return {};
-    }
-    return path_;
-  }
-
- private:
-  pid_t pid_ = -1;
-  std::string path_;
-};
+  return sim.Start(remote, "receive", error);
+}
 
 bool ParseClass(const std::string& text, faxengine::TFaxClass& out) {
   if (text == "auto") out = faxengine::fcDetect;
@@ -140,11 +96,11 @@ int RunReceive(const std::vector<std::string>& args) {
     return 1;
   }
 
-  CallingSim sim;
+  cli::SimChild sim;
   std::string device = a.get("--port", "");
   if (a.has("--sim")) {
     std::string error;
-    device = sim.Start(*a.get("--sim"), error);
+    device = StartCallingSim(sim, *a.get("--sim"), error);
     if (device.empty()) {
       std::cerr << "receive: " << error << "\n";
       return 2;

@@ -11,6 +11,7 @@
 #include <iostream>
 
 #include "cli/args.h"
+#include "cli/cmd_sim_child.h"
 #include "cli/command.h"
 #include "faxengine/fax_components.h"
 #include "modemsim/pty_runner.h"
@@ -20,54 +21,6 @@
 namespace {
 
 using namespace veltrane;
-
-// A simulator child process publishing one virtual modem (number 100) that
-// can reach the remote fax machine of `remoteSpec`; killed when done.
-class SimChild {
- public:
-  ~SimChild() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      int status;
-      ::waitpid(pid_, &status, 0);
-    }
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove(path_, ec);
-  }
-  // Returns the device path, or empty with `error` set.
-  std::string Start(const std::string& remoteSpec, std::string& error) {
-    modemsim::SimConfig config;
-    modemsim::RemoteConfig remote;
-    if (!modemsim::parseRemoteSpec(remoteSpec, remote, error)) return {};
-    path_ = "/tmp/veltrane-send-" + std::to_string(::getpid()) + ".modem";
-    modemsim::PtyModemConfig modem;
-    if (!modemsim::parseModemSpec(path_ + "=100", modem, error)) return {};
-    config.modems.push_back(modem);
-    config.remotes.push_back(remote);
-    config.exitAfterCalls = 1;
-    config.timeLimitSeconds = 900;
-    std::cout.flush();
-    pid_ = ::fork();
-    if (pid_ < 0) {
-      error = "cannot start the simulator";
-      return {};
-    }
-    if (pid_ == 0) {
-      std::string childError;
-      ::_exit(modemsim::runPtySimulation(config, childError));
-    }
-    for (int i = 0; i < 100 && !std::filesystem::exists(path_); ++i) ::usleep(50'000);
-    if (!std::filesystem::exists(path_)) {
-      error = "the simulator published no modem";
-      return {};
-    }
-    return path_;
-  }
-
- private:
-  pid_t pid_ = -1;
-  std::string path_;
-};
 
 bool ParseClass(const std::string& text, faxengine::TFaxClass& out) {
   if (text == "auto") out = faxengine::fcDetect;
@@ -120,11 +73,12 @@ int RunSend(const std::vector<std::string>& args) {
       (a.has("--dial-wait") && !a.getInt("--dial-wait", dialWait)))
     return 2;
 
-  SimChild sim;
+  cli::SimChild sim;
   std::string device = a.get("--port", "");
   if (a.has("--sim")) {
     std::string error;
-    device = sim.Start(*a.get("--sim"), error);
+    modemsim::RemoteConfig remote;
+    if (modemsim::parseRemoteSpec(*a.get("--sim"), remote, error)) device = sim.Start(remote, "send", error);
     if (device.empty()) {
       std::cerr << "send: " << error << "\n";
       return 2;
