@@ -117,6 +117,8 @@ class FaxEngineBase {
   void ArmOutBufUsed(long level);
   void FillClass2Table();
   void RecomputeMinBytes();
+  // Session values of a Class 2/2.0 +FCON/+FDCS/+FDIS (+FCS/+FIS) report.
+  void ReadClass2Report();
 
   std::string infoAnswer_;   // second line of an information answer
   bool cancelCall_ = false;  // the current call came from AbortFax

@@ -352,20 +352,6 @@ void ReceiveFaxEngine::StateAnswer() {
 
 // --------------------------------------------------------- Class 2 / 2.0 --
 
-void ReceiveFaxEngine::ReadClass2Report() {
-  const std::string r = StripPrefix(modem.response);
-  auto at = [&r](std::size_t pos) { return pos - 1 < r.size() ? r[pos - 1] : ' '; };
-  modem.connectBps = RateFromDigit(at(3));
-  modem.fineResolution = at(1) == '1';
-  modem.widePage = at(5) == '1';
-  modem.remoteFine = modem.fineResolution;
-  modem.remoteWide = modem.widePage;
-  modem.errorControl = at(11) == '1' || at(11) == '2';
-  const int code = at(15) - '0';
-  modem.scanTimeCode = (code >= 0 && code <= 7) ? code : 0;
-  RecomputeMinBytes();
-}
-
 void ReceiveFaxEngine::StateC2WaitConnect() {
   if (HasText(modem.c2.connectReport)) {
     SetTimeout(modem.commandTimeout);

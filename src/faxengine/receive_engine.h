@@ -158,7 +158,6 @@ class ReceiveFaxEngine : public FaxEngineBase {
   void StateC2PageResult();
   void StateC2WaitHangup();
   bool SessionReport();
-  void ReadClass2Report();
   void AcceptCall(bool class2Reject);
 
   // Pages and the end of a call.

@@ -361,21 +361,6 @@ void SendFaxEngine::StateC2Dialled() {
   DropAnswer();
 }
 
-// Reports are eight one-character values at fixed positions: VR,BR,WD,LN,DF,EC,BF,ST.
-void SendFaxEngine::ReadClass2Report() {
-  const std::string r = StripPrefix(modem.response);
-  auto at = [&r](std::size_t pos) { return pos - 1 < r.size() ? r[pos - 1] : ' '; };
-  modem.connectBps = RateFromDigit(at(3));
-  modem.fineResolution = at(1) == '1';
-  modem.widePage = at(5) == '1';
-  modem.remoteFine = modem.fineResolution;
-  modem.remoteWide = modem.widePage;
-  modem.errorControl = at(11) == '1' || at(11) == '2';
-  const int code = at(15) - '0';
-  modem.scanTimeCode = (code >= 0 && code <= 7) ? code : 0;
-  RecomputeMinBytes();
-}
-
 void SendFaxEngine::StateC2Negotiate() {
   const Class2Table& t = modem.c2;
   if (HasText(t.remoteCapsReport)) {

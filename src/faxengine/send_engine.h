@@ -155,7 +155,6 @@ class SendFaxEngine : public FaxEngineBase {
   void StateNoMoreFaxes();
   void StateAbort();
   void BusyHandling(bool fromClass1);
-  void ReadClass2Report();
   void EndSession();
 
   // Class 1 states.
